@@ -1,0 +1,33 @@
+# Warnings are errors on our own code only.
+function(veltrano_warnings target)
+  get_target_property(type ${target} TYPE)
+  if(NOT type STREQUAL "INTERFACE_LIBRARY")
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+  endif()
+endfunction()
+
+# veltrano_module(name DEPS ...): src/<name>/*.cpp as the static library veltrano_<name>.
+function(veltrano_module name)
+  cmake_parse_arguments(M "" "" "DEPS" ${ARGN})
+  file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/${name}/*.cpp)
+  if(sources)
+    add_library(veltrano_${name} STATIC ${sources})
+    target_include_directories(veltrano_${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(veltrano_${name} PUBLIC ${M_DEPS})
+    veltrano_warnings(veltrano_${name})
+  else()
+    add_library(veltrano_${name} INTERFACE)
+    target_include_directories(veltrano_${name} INTERFACE ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(veltrano_${name} INTERFACE ${M_DEPS})
+  endif()
+endfunction()
+
+# Adds every direct sub-folder of dir that holds a CMakeLists.txt.
+function(veltrano_add_subdirectories dir)
+  file(GLOB children CONFIGURE_DEPENDS LIST_DIRECTORIES true ${PROJECT_SOURCE_DIR}/${dir}/*)
+  foreach(child ${children})
+    if(IS_DIRECTORY ${child} AND EXISTS ${child}/CMakeLists.txt)
+      add_subdirectory(${child})
+    endif()
+  endforeach()
+endfunction()
