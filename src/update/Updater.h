@@ -1,0 +1,100 @@
+#pragma once
+// Brings the installed game up to the version the update server offers: manifest, ranged
+// download with digest check, extraction, version re-check. One run per process.
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace veltrano {
+
+class HTTPRequest;
+class DownloadFile;
+
+class Updater {
+public:
+    // First callback argument. Nothing is sent when a phase begins: a receiver that has seen
+    // nothing yet is in CheckVersion.
+    enum UpdaterState : int { CheckVersion = 0, Download = 1, Decompress = 2, Finish = 3 };
+
+    // Second callback argument. Codes above 1100 end the run and double as report data types.
+    enum UpdaterCode : int {
+        Ok = 0,
+        Progress = 1,  // doubles: (total, done): archive bytes, or entries with the index just done
+        VerFileFailed = 1101,
+        DownloadFailed = 1102,
+        DecompressFailed = 1106,
+        VersionMismatch = 1113,
+        // "game_dir" is empty, absolute or climbs out of the launcher directory; nothing was
+        // downloaded or removed.
+        GameDirInvalid = 1120,
+    };
+
+    // Called from the UI thread and, during extraction, from the extraction thread: a receiver
+    // must only store the values (or hand them over thread-safely).
+    using Callback = std::function<void(UpdaterState, UpdaterCode, double, double)>;
+
+    // The one updater of the process, created on first use on the UI thread; never destroyed.
+    static Updater* instance();
+
+    // Tests and tools may run their own updater; it must outlive its run (the extraction thread
+    // holds it), so such objects are normally never deleted either.
+    Updater();
+    Updater(const Updater&) = delete;
+    Updater& operator=(const Updater&) = delete;
+
+    // Begins the run; returns once the version request has been started (or the run has ended
+    // at once on a bad configuration). Blocks the caller for about 200 ms.
+    void start();
+    void downloadVerFile();
+    void downloadGame(const std::string& name, int64_t size, const std::string& md5);
+    void decompressGame();
+
+    // Reads the game directory's version file into m_curVer ("1.0.0" when missing); returns
+    // whether the file existed.
+    bool readLocalVersion();
+    // Launcher directory + "/" + game_dir + "/".
+    std::string gameDirectory() const;
+    // True once the run has produced its one outcome (Finish/Ok or a code above 1100).
+    bool ended() const { return m_ended.load(std::memory_order_acquire); }
+
+    // Manifest response handling; public so that it can be driven without a server.
+    void handleManifest(const std::string& body);
+
+    Callback m_callback;
+    uint32_t m_verTryCount = 0;
+    uint32_t m_gameTryCount = 0;
+    // Read by the window thread for the speed display: bytes/s =
+    // (downloaded - m_baseBytes) / max(1, now - m_downloadStartTime).
+    std::atomic<int64_t> m_downloadStartTime{0};
+    std::atomic<uint64_t> m_baseBytes{0};
+    std::string m_curVer;
+    std::string m_svrVer;
+    std::string m_gameZipPath;
+    std::string m_gameMd5;
+    std::string m_gameName;
+    int64_t m_gameSize = 0;
+    int32_t m_downloadThread = 10;
+    bool m_noLocalVersion = false;
+    bool m_useVerSrcUrl = false;
+    std::string m_verUrl;
+    bool m_useGameSrcUrl = false;
+    std::string m_gameUrl;
+
+private:
+    void notify(UpdaterState state, UpdaterCode code, double a, double b);
+    void onVerFileResponse(int state, HTTPRequest* request);
+    void onGameDownloadEvent(unsigned event, DownloadFile* task);
+    void onDecompressEvent(uint32_t kind, uint32_t a, uint32_t b);
+    void retryVerFile();
+    void retryGame();
+    void checkAfterExtraction();
+    void finish();
+    // Ends the run with a code above 1100, at most once.
+    void fail(UpdaterState state, UpdaterCode code);
+
+    std::atomic<bool> m_ended{false};
+};
+
+}  // namespace veltrano
