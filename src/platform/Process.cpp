@@ -1,0 +1,172 @@
+#include "platform/Process.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+extern char** environ;
+
+namespace veltrano {
+
+namespace {
+
+std::string readLink(const std::string& path) {
+    std::string buf(4096, '\0');
+    ssize_t len = readlink(path.c_str(), buf.data(), buf.size());
+    if (len <= 0 || static_cast<size_t>(len) >= buf.size()) return "";
+    buf.resize(static_cast<size_t>(len));
+    // An executable replaced on disk (an update) is still the same program.
+    static const std::string deleted = " (deleted)";
+    if (buf.size() > deleted.size() && buf.compare(buf.size() - deleted.size(), deleted.size(), deleted) == 0)
+        buf.resize(buf.size() - deleted.size());
+    return buf;
+}
+
+std::string baseName(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string readFirstLine(const std::string& path) {
+    std::ifstream in(path);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+// The real user id from /proc/<pid>/status; false when the process is gone or unreadable.
+bool readRealUid(const std::string& procDir, uid_t* uid) {
+    std::ifstream in(procDir + "/status");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.compare(0, 4, "Uid:") == 0) {
+            std::istringstream fields(line.substr(4));
+            unsigned long value = 0;
+            if (!(fields >> value)) return false;
+            *uid = static_cast<uid_t>(value);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool parsePid(const char* name, pid_t* pid) {
+    if (!name || !*name) return false;
+    long value = 0;
+    for (const char* c = name; *c; ++c) {
+        if (*c < '0' || *c > '9') return false;
+        value = value * 10 + (*c - '0');
+        if (value > 0x7fffffff) return false;
+    }
+    *pid = static_cast<pid_t>(value);
+    return value > 0;
+}
+
+ProcessEntry describeProcess(pid_t pid) {
+    ProcessEntry entry;
+    entry.pid = pid;
+    const std::string dir = "/proc/" + std::to_string(pid);
+    entry.exePath = readLink(dir + "/exe");
+    entry.exeName = entry.exePath.empty() ? readFirstLine(dir + "/comm") : baseName(entry.exePath);
+    return entry;
+}
+
+}  // namespace
+
+std::vector<ProcessEntry> listUserProcesses() {
+    std::vector<ProcessEntry> result;
+    DIR* proc = opendir("/proc");
+    if (!proc) return result;
+    const pid_t self = getpid();
+    const uid_t me = getuid();
+    while (dirent* item = readdir(proc)) {
+        pid_t pid = 0;
+        if (!parsePid(item->d_name, &pid) || pid == self) continue;
+        uid_t owner = 0;
+        if (!readRealUid(std::string("/proc/") + item->d_name, &owner) || owner != me) continue;
+        result.push_back(describeProcess(pid));
+    }
+    closedir(proc);
+    std::sort(result.begin(), result.end(),
+              [](const ProcessEntry& a, const ProcessEntry& b) { return a.pid < b.pid; });
+    return result;
+}
+
+bool killProcess(pid_t pid) {
+    if (pid <= 0 || pid == getpid()) return false;
+    return kill(pid, SIGKILL) == 0;
+}
+
+bool spawnProcess(const std::vector<std::string>& argv, const std::string& workingDirectory, pid_t* pid,
+                  int* error) {
+    int dummyError = 0;
+    if (!error) error = &dummyError;
+    if (argv.empty() || argv[0].empty()) {
+        *error = ENOENT;
+        return false;
+    }
+    std::vector<char*> args;
+    args.reserve(argv.size() + 1);
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attr;
+    if (posix_spawn_file_actions_init(&actions) != 0) {
+        *error = ENOMEM;
+        return false;
+    }
+    if (posix_spawnattr_init(&attr) != 0) {
+        posix_spawn_file_actions_destroy(&actions);
+        *error = ENOMEM;
+        return false;
+    }
+    // Only the standard streams go to the child: a held lock or socket must not outlive the launcher.
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    if (!workingDirectory.empty()) posix_spawn_file_actions_addchdir_np(&actions, workingDirectory.c_str());
+    // A clean signal state: the starter may have blocked or ignored signals for its own threads.
+    sigset_t all, none;
+    sigfillset(&all);
+    sigemptyset(&none);
+    posix_spawnattr_setsigdefault(&attr, &all);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+
+    pid_t child = 0;
+    const bool searchPath = argv[0].find('/') == std::string::npos;
+    int rc = searchPath ? posix_spawnp(&child, args[0], &actions, &attr, args.data(), environ)
+                        : posix_spawn(&child, args[0], &actions, &attr, args.data(), environ);
+    posix_spawnattr_destroy(&attr);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) {
+        *error = rc;
+        return false;
+    }
+    if (pid) *pid = child;
+    *error = 0;
+    return true;
+}
+
+std::string findParentProcessExeName() {
+    // The parent pid is the fourth field, after the command name in parentheses (which may hold blanks).
+    std::ifstream in("/proc/self/stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    size_t close = stat.rfind(')');
+    if (close == std::string::npos) return "";
+    std::istringstream fields(stat.substr(close + 1));
+    std::string state;
+    long ppid = 0;
+    if (!(fields >> state >> ppid) || ppid <= 0) return "";
+    return describeProcess(static_cast<pid_t>(ppid)).exeName;
+}
+
+}  // namespace veltrano
