@@ -1,0 +1,279 @@
+#include "update/Pack.h"
+
+#include <rapidjson/document.h>
+#include <rapidjson/prettywriter.h>
+#include <rapidjson/stringbuffer.h>
+#include <sys/stat.h>
+#include <zip.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <vector>
+
+#include "util/Encoding.h"
+
+namespace veltrano {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr size_t kChunk = 1 << 16;
+constexpr uLong kMadeByUnix = (3u << 8) | 45u;
+
+void dosTime(std::time_t t, zip_fileinfo* info) {
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    if (tm.tm_year < 80) tm = std::tm{0, 0, 0, 1, 0, 80, 0, 0, 0, 0, nullptr};
+    info->tmz_date.tm_sec = static_cast<uInt>(tm.tm_sec);
+    info->tmz_date.tm_min = static_cast<uInt>(tm.tm_min);
+    info->tmz_date.tm_hour = static_cast<uInt>(tm.tm_hour);
+    info->tmz_date.tm_mday = static_cast<uInt>(tm.tm_mday);
+    info->tmz_date.tm_mon = static_cast<uInt>(tm.tm_mon);
+    info->tmz_date.tm_year = static_cast<uInt>(tm.tm_year + 1900);
+    info->dosDate = 0;
+    info->internal_fa = 0;
+    info->external_fa = 0;
+}
+
+}  // namespace
+
+std::string fileMd5(const std::string& path) {
+    FILE* f = std::fopen(utf8ToAnsi(path).c_str(), "rb");
+    if (f == nullptr) return "";
+    Md5Context ctx;
+    md5Init(&ctx);
+    std::vector<unsigned char> buffer(kChunk);
+    uint64_t total = 0;
+    bool ok = true;
+    for (;;) {
+        size_t n = std::fread(buffer.data(), 1, buffer.size(), f);
+        if (n > 0) {
+            md5Append(&ctx, buffer.data(), n);
+            total += n;
+        }
+        if (n < buffer.size()) {
+            ok = !std::ferror(f);
+            break;
+        }
+    }
+    std::fclose(f);
+    if (!ok || total == 0) return "";
+    unsigned char digest[16];
+    md5Finish(&ctx, digest);
+    return md5DigestHex(digest);
+}
+
+struct ZipWriter::Impl {
+    zipFile zip = nullptr;
+};
+
+ZipWriter::ZipWriter() : impl_(std::make_unique<Impl>()) {}
+
+ZipWriter::~ZipWriter() {
+    if (impl_->zip != nullptr) zipClose(impl_->zip, nullptr);
+}
+
+bool ZipWriter::open(const std::string& path) {
+    if (impl_->zip != nullptr) zipClose(impl_->zip, nullptr);
+    impl_->zip = zipOpen64(utf8ToAnsi(path).c_str(), APPEND_STATUS_CREATE);
+    if (impl_->zip == nullptr) error_ = "cannot create " + path;
+    return impl_->zip != nullptr;
+}
+
+bool ZipWriter::addDirectory(const std::string& name) {
+    if (impl_->zip == nullptr) return false;
+    zip_fileinfo info;
+    dosTime(std::time(nullptr), &info);
+    info.external_fa = (static_cast<uLong>(040755) << 16) | 0x10;
+    if (zipOpenNewFileInZip4_64(impl_->zip, name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, 0, 0, 0,
+                                -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0, kMadeByUnix, 0,
+                                0) != ZIP_OK) {
+        error_ = "cannot add " + name;
+        return false;
+    }
+    return zipCloseFileInZip(impl_->zip) == ZIP_OK;
+}
+
+bool ZipWriter::addBytes(const std::string& name, const std::string& bytes, int level, unsigned mode) {
+    if (impl_->zip == nullptr) return false;
+    zip_fileinfo info;
+    dosTime(std::time(nullptr), &info);
+    if (mode != 0) info.external_fa = static_cast<uLong>(0100000 | (mode & 0777)) << 16;
+    int method = level == 0 ? 0 : Z_DEFLATED;
+    if (zipOpenNewFileInZip4_64(impl_->zip, name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, method,
+                                level, 0, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0,
+                                kMadeByUnix, 0, bytes.size() >= 0xffffffffull) != ZIP_OK) {
+        error_ = "cannot add " + name;
+        return false;
+    }
+    bool ok = bytes.empty() ||
+              zipWriteInFileInZip(impl_->zip, bytes.data(), static_cast<unsigned>(bytes.size())) == ZIP_OK;
+    ok = zipCloseFileInZip(impl_->zip) == ZIP_OK && ok;
+    if (!ok) error_ = "cannot write " + name;
+    return ok;
+}
+
+bool ZipWriter::addFile(const std::string& name, const std::string& sourcePath, int level) {
+    if (impl_->zip == nullptr) return false;
+    struct stat st {};
+    if (::stat(sourcePath.c_str(), &st) != 0) {
+        error_ = "cannot read " + sourcePath;
+        return false;
+    }
+    FILE* in = std::fopen(sourcePath.c_str(), "rb");
+    if (in == nullptr) {
+        error_ = "cannot read " + sourcePath;
+        return false;
+    }
+    zip_fileinfo info;
+    dosTime(st.st_mtime, &info);
+    info.external_fa = static_cast<uLong>(0100000 | (st.st_mode & 0777)) << 16;
+    int method = level == 0 ? 0 : Z_DEFLATED;
+    if (zipOpenNewFileInZip4_64(impl_->zip, name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, method,
+                                level, 0, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0,
+                                kMadeByUnix, 0,
+                                static_cast<uint64_t>(st.st_size) >= 0xffffffffull) != ZIP_OK) {
+        std::fclose(in);
+        error_ = "cannot add " + name;
+        return false;
+    }
+    std::vector<char> buffer(kChunk);
+    bool ok = true;
+    for (;;) {
+        size_t n = std::fread(buffer.data(), 1, buffer.size(), in);
+        if (n > 0 && zipWriteInFileInZip(impl_->zip, buffer.data(), static_cast<unsigned>(n)) != ZIP_OK) {
+            ok = false;
+            break;
+        }
+        if (n < buffer.size()) {
+            ok = !std::ferror(in);
+            break;
+        }
+    }
+    std::fclose(in);
+    ok = zipCloseFileInZip(impl_->zip) == ZIP_OK && ok;
+    if (!ok) error_ = "cannot write " + name + " from " + sourcePath;
+    return ok;
+}
+
+bool ZipWriter::close() {
+    if (impl_->zip == nullptr) return false;
+    int rc = zipClose(impl_->zip, nullptr);
+    impl_->zip = nullptr;
+    if (rc != ZIP_OK) error_ = "cannot finish the archive";
+    return rc == ZIP_OK;
+}
+
+bool packGame(const PackOptions& options, PackResult* result, std::string* error) {
+    auto fail = [&](const std::string& text) {
+        if (error != nullptr) *error = text;
+        std::error_code ignored;
+        fs::remove(options.archivePath, ignored);
+        return false;
+    };
+    std::error_code ec;
+    if (!fs::is_directory(options.gameDir, ec)) return fail("not a folder: " + options.gameDir);
+    if (options.version.empty()) return fail("the version is empty");
+
+    // Sorted so that the same folder always gives the same archive layout.
+    std::vector<std::pair<std::string, bool>> items;  // relative name, is directory
+    fs::recursive_directory_iterator it(options.gameDir, fs::directory_options::none, ec), end;
+    if (ec) return fail("cannot list " + options.gameDir + ": " + ec.message());
+    for (; it != end; it.increment(ec)) {
+        if (ec) return fail("cannot list " + options.gameDir + ": " + ec.message());
+        std::string rel = fs::relative(it->path(), options.gameDir, ec).generic_string();
+        if (ec) return fail("cannot list " + options.gameDir + ": " + ec.message());
+        if (it->is_directory(ec)) {
+            items.emplace_back(rel + "/", true);
+        } else if (it->is_regular_file(ec)) {
+            if (rel != "version") items.emplace_back(rel, false);
+        }
+    }
+    std::sort(items.begin(), items.end());
+
+    ZipWriter zip;
+    if (!zip.open(options.archivePath)) return fail(zip.error());
+    size_t entries = 0;
+    if (!zip.addBytes("version", options.version, options.level)) return fail(zip.error());
+    ++entries;
+    for (const auto& [name, isDir] : items) {
+        bool ok = true;
+        if (isDir) {
+            if (!options.directoryEntries) continue;
+            ok = zip.addDirectory(name);
+        } else {
+            ok = zip.addFile(name, (fs::path(options.gameDir) / name).string(), options.level);
+        }
+        if (!ok) return fail(zip.error());
+        ++entries;
+    }
+    if (!zip.close()) return fail(zip.error());
+
+    PackResult r;
+    r.name = fs::path(options.archivePath).filename().string();
+    r.size = static_cast<int64_t>(fs::file_size(options.archivePath, ec));
+    if (ec) return fail("cannot read back " + options.archivePath);
+    r.md5 = fileMd5(options.archivePath);
+    r.entries = entries;
+    if (r.md5.empty()) return fail("cannot read back " + options.archivePath);
+    if (result != nullptr) *result = r;
+    return true;
+}
+
+bool mergeManifest(const std::string& existing, const ManifestEntry& entry, std::string* out,
+                   std::string* error) {
+    rapidjson::Document doc;
+    if (existing.empty()) {
+        doc.SetObject();
+    } else {
+        doc.Parse(existing.c_str(), existing.size());
+        if (doc.HasParseError() || !doc.IsObject()) {
+            if (error != nullptr) *error = "the existing manifest is not a JSON object";
+            return false;
+        }
+    }
+    auto& a = doc.GetAllocator();
+    auto set = [&a](rapidjson::Value& object, const char* key, rapidjson::Value value) {
+        auto m = object.FindMember(key);
+        if (m != object.MemberEnd())
+            m->value = value;
+        else
+            object.AddMember(rapidjson::Value(key, a), value, a);
+    };
+
+    if (entry.downloadThread > 0) set(doc, "downloadThread", rapidjson::Value(entry.downloadThread));
+    set(doc, "version",
+        rapidjson::Value(entry.version.c_str(), static_cast<rapidjson::SizeType>(entry.version.size()), a));
+    auto games = doc.FindMember("games");
+    if (games == doc.MemberEnd() || !games->value.IsObject()) {
+        set(doc, "games", rapidjson::Value(rapidjson::kObjectType));
+        games = doc.FindMember("games");
+    }
+    rapidjson::Value game(rapidjson::kObjectType);
+    game.AddMember(
+        "name", rapidjson::Value(entry.name.c_str(), static_cast<rapidjson::SizeType>(entry.name.size()), a),
+        a);
+    game.AddMember("size", rapidjson::Value(static_cast<int64_t>(entry.size)), a);
+    game.AddMember(
+        "md5", rapidjson::Value(entry.md5.c_str(), static_cast<rapidjson::SizeType>(entry.md5.size()), a), a);
+    if (entry.force >= 0) game.AddMember("force", rapidjson::Value(entry.force == 1), a);
+    rapidjson::Value key(entry.version.c_str(), static_cast<rapidjson::SizeType>(entry.version.size()), a);
+    auto old = games->value.FindMember(key);
+    if (old != games->value.MemberEnd())
+        old->value = game;
+    else
+        games->value.AddMember(key, game, a);
+
+    rapidjson::StringBuffer buffer;
+    rapidjson::PrettyWriter<rapidjson::StringBuffer> writer(buffer);
+    writer.SetIndent(' ', 2);
+    doc.Accept(writer);
+    if (out != nullptr) *out = std::string(buffer.GetString(), buffer.GetSize()) + "\n";
+    return true;
+}
+
+}  // namespace veltrano
