@@ -26,6 +26,8 @@ public:
     // Copies the bytes.
     void copy(const unsigned char* bytes, size_t size);
     void clear();
+    // Gives up ownership without freeing: the caller owns the returned block (may be null).
+    unsigned char* takeBytes();
 
     unsigned char* getBytes() const { return bytes_; }
     size_t getSize() const { return size_; }
@@ -121,6 +123,8 @@ protected:
                                                         const std::string& filename);
     // Computes the executable's directory, UTF-8 with a trailing "/".
     virtual std::string computeLauncherDirectory() = 0;
+    // Relative paths are taken relative to the launcher directory, never the working directory.
+    std::string anchored(const std::string& path);
 
     std::vector<std::string> resolutionOrders_;
     std::vector<std::string> searchPaths_;
@@ -128,6 +132,10 @@ protected:
     std::map<std::string, std::string> fullPathCache_;
     std::mutex cacheMutex_;  // the cache is shared by the UI and worker threads
     std::string writableDirectoryOverride_;
+
+private:
+    ReadStatus readCounted(const std::string& path, ResizableBuffer* buffer, size_t* count);
+    bool writeRaw(const void* bytes, size_t size, const std::string& path, const char* mode);
 };
 
 }  // namespace veltrano

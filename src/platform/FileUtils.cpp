@@ -1,0 +1,313 @@
+#include "platform/FileUtils.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/FileUtilsPosix.h"
+
+namespace veltrano {
+
+// ---- Data ----
+
+Data::Data(const Data& other) {
+    copy(other.bytes_, other.size_);
+}
+
+Data::Data(Data&& other) noexcept : bytes_(other.bytes_), size_(other.size_) {
+    other.bytes_ = nullptr;
+    other.size_ = 0;
+}
+
+Data& Data::operator=(const Data& other) {
+    if (this != &other) copy(other.bytes_, other.size_);
+    return *this;
+}
+
+Data& Data::operator=(Data&& other) noexcept {
+    if (this != &other) {
+        clear();
+        bytes_ = other.bytes_;
+        size_ = other.size_;
+        other.bytes_ = nullptr;
+        other.size_ = 0;
+    }
+    return *this;
+}
+
+Data::~Data() {
+    clear();
+}
+
+void Data::fastSet(unsigned char* bytes, size_t size) {
+    if (bytes != bytes_) std::free(bytes_);
+    bytes_ = bytes;
+    size_ = bytes ? size : 0;
+}
+
+void Data::copy(const unsigned char* bytes, size_t size) {
+    if (!bytes || size == 0) {
+        clear();
+        return;
+    }
+    auto* block = static_cast<unsigned char*>(std::malloc(size));
+    if (!block) {
+        clear();
+        return;
+    }
+    std::memcpy(block, bytes, size);
+    clear();
+    bytes_ = block;
+    size_ = size;
+}
+
+void Data::clear() {
+    std::free(bytes_);
+    bytes_ = nullptr;
+    size_ = 0;
+}
+
+unsigned char* Data::takeBytes() {
+    unsigned char* bytes = bytes_;
+    bytes_ = nullptr;
+    size_ = 0;
+    return bytes;
+}
+
+void ResizableBufferAdapter<Data>::resize(size_t size) {
+    const size_t old = d_->getSize();
+    if (size <= old) return;
+    unsigned char* block = d_->getBytes();
+    auto* grown = static_cast<unsigned char*>(std::realloc(block, size));
+    if (!grown) return;
+    d_->takeBytes();  // realloc already released or reused the old block
+    d_->fastSet(grown, size);
+}
+
+// ---- FileUtils ----
+
+namespace {
+
+void replaceAll(std::string& s, const std::string& from, const std::string& to) {
+    // Searches again from the start after every change, so overlapping forms collapse fully.
+    for (size_t pos = s.find(from); pos != std::string::npos; pos = s.find(from))
+        s.replace(pos, from.size(), to);
+}
+
+std::string normalizeName(std::string name) {
+    if (name.size() > 2 && name[0] == '.' && (name[1] == '/' || name[1] == '\\')) name.erase(0, 2);
+    replaceAll(name, ".\\", "\\");
+    replaceAll(name, "\\", "/");
+    replaceAll(name, "./", "/");
+    replaceAll(name, "//", "/");
+    return name;
+}
+
+}  // namespace
+
+FileUtils* FileUtils::instance() {
+    static FileUtils* shared = [] {
+        FileUtils* created = new FileUtilsPosix();
+        if (!created->init()) {
+            delete created;
+            return static_cast<FileUtils*>(nullptr);
+        }
+        return created;
+    }();
+    return shared;
+}
+
+FileUtils::~FileUtils() = default;
+
+bool FileUtils::init() {
+    if (launcherDirectory_.empty()) launcherDirectory_ = computeLauncherDirectory();
+    searchPaths_.assign(1, launcherDirectory_);
+    resolutionOrders_.assign(1, std::string());
+    return true;
+}
+
+void FileUtils::setLauncherDirectory(const std::string& dir) {
+    std::string d = dir;
+    if (d.empty() || d.back() != '/') d += '/';
+    launcherDirectory_ = d;
+    searchPaths_.assign(1, launcherDirectory_);
+    resolutionOrders_.assign(1, std::string());
+    clearPathCache();
+}
+
+std::string FileUtils::anchored(const std::string& path) {
+    if (path.empty() || isAbsolutePath(path)) return path;
+    return launcherDirectory_ + path;
+}
+
+void FileUtils::clearPathCache() {
+    std::lock_guard<std::mutex> lock(cacheMutex_);
+    fullPathCache_.clear();
+}
+
+std::string FileUtils::fullPath(const std::string& name) {
+    if (name.empty()) return std::string();
+    if (isAbsolutePath(name)) return name;
+    {
+        std::lock_guard<std::mutex> lock(cacheMutex_);
+        auto it = fullPathCache_.find(name);
+        if (it != fullPathCache_.end()) return it->second;
+    }
+    const std::string normalized = normalizeName(name);
+    for (const auto& searchPath : searchPaths_) {
+        for (const auto& order : resolutionOrders_) {
+            std::string found = pathForFilename(normalized, order, searchPath);
+            if (!found.empty()) {
+                std::lock_guard<std::mutex> lock(cacheMutex_);
+                fullPathCache_[name] = found;
+                return found;
+            }
+        }
+    }
+    return std::string();
+}
+
+std::string FileUtils::pathForFilename(const std::string& name, const std::string& resolutionOrder,
+                                       const std::string& searchPath) {
+    std::string file = name;
+    std::string dirPart;
+    const size_t slash = name.find_last_of('/');
+    if (slash != std::string::npos) {
+        dirPart = name.substr(0, slash + 1);
+        file = name.substr(slash + 1);
+    }
+    return fullPathForDirectoryAndFilename(searchPath + dirPart + resolutionOrder, file);
+}
+
+std::string FileUtils::fullPathForDirectoryAndFilename(const std::string& directory,
+                                                       const std::string& filename) {
+    std::string path = directory;
+    if (!path.empty() && path.back() != '/') path += '/';
+    path += filename;
+    return fileExistsInternal(path) ? path : std::string();
+}
+
+std::string FileUtils::launcherDirectoryNative() {
+    std::string dir = launcherDirectory_;
+    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    return dir;
+}
+
+void FileUtils::setWritableDirectory(const std::string& dir) {
+    writableDirectoryOverride_ = dir;
+}
+
+bool FileUtils::fileExists(const std::string& path) {
+    if (path.empty()) return false;
+    if (isAbsolutePath(path)) return fileExistsInternal(path);
+    return !fullPath(path).empty();
+}
+
+bool FileUtils::directoryExists(const std::string& path) {
+    if (path.empty()) return false;
+    if (isAbsolutePath(path)) return directoryExistsInternal(path);
+    {
+        std::unique_lock<std::mutex> lock(cacheMutex_);
+        auto it = fullPathCache_.find(path);
+        if (it != fullPathCache_.end()) {
+            const std::string cached = it->second;
+            lock.unlock();
+            return directoryExistsInternal(cached);
+        }
+    }
+    for (const auto& searchPath : searchPaths_) {
+        for (const auto& order : resolutionOrders_) {
+            const std::string candidate = fullPath(searchPath + path + order);
+            if (!candidate.empty() && directoryExistsInternal(candidate)) {
+                std::lock_guard<std::mutex> lock(cacheMutex_);
+                fullPathCache_[path] = candidate;
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+ReadStatus FileUtils::readCounted(const std::string& path, ResizableBuffer* buffer, size_t* count) {
+    *count = 0;
+    if (path.empty() || !buffer) return ReadStatus::Missing;
+    const std::string resolved = fullPath(path);
+    if (resolved.empty() || !fileExistsInternal(resolved)) return ReadStatus::Missing;
+
+    FILE* f = std::fopen(toNativePath(resolved).c_str(), "rbe");
+    if (!f) return ReadStatus::CannotOpen;
+    struct stat st;
+    if (fstat(fileno(f), &st) != 0 || st.st_size < 0) {
+        std::fclose(f);
+        return ReadStatus::CannotRead;
+    }
+    const size_t size = static_cast<size_t>(st.st_size);
+    buffer->resize(size);
+    if (size == 0) {
+        std::fclose(f);
+        return ReadStatus::Ok;
+    }
+    void* target = buffer->buffer();
+    if (!target) {
+        std::fclose(f);
+        return ReadStatus::CannotRead;
+    }
+    const size_t got = std::fread(target, 1, size, f);
+    std::fclose(f);
+    *count = got;
+    if (got < size) {
+        buffer->resize(got);
+        return ReadStatus::CannotRead;
+    }
+    return ReadStatus::Ok;
+}
+
+ReadStatus FileUtils::readInto(const std::string& path, ResizableBuffer* buffer) {
+    size_t count = 0;
+    return readCounted(path, buffer, &count);
+}
+
+std::string FileUtils::readText(const std::string& path) {
+    std::string text;
+    ResizableBufferAdapter<std::string> adapter(&text);
+    readInto(path, &adapter);
+    return text;
+}
+
+Data FileUtils::readBytes(const std::string& path) {
+    Data data;
+    ResizableBufferAdapter<Data> adapter(&data);
+    size_t count = 0;
+    if (readCounted(path, &adapter, &count) == ReadStatus::CannotRead && count < data.getSize()) {
+        // The Data adapter never shrinks; keep only the bytes that were read.
+        Data part;
+        part.copy(data.getBytes(), count);
+        return part;
+    }
+    return data;
+}
+
+bool FileUtils::writeRaw(const void* bytes, size_t size, const std::string& path, const char* mode) {
+    if (path.empty() || !mode) return false;
+    FILE* f = std::fopen(toNativePath(anchored(path)).c_str(), mode);
+    if (!f) return false;
+    bool ok = size == 0 || std::fwrite(bytes, 1, size, f) == size;
+    if (std::fclose(f) != 0) ok = false;
+    return ok;
+}
+
+bool FileUtils::writeBytesWithMode(const Data& data, const std::string& path, const char* mode) {
+    return writeRaw(data.getBytes(), data.isNull() ? 0 : data.getSize(), path, mode);
+}
+
+bool FileUtils::writeBytes(const Data& data, const std::string& path) {
+    return writeBytesWithMode(data, path, "wb");
+}
+
+bool FileUtils::writeText(const std::string& text, const std::string& path) {
+    return writeRaw(text.data(), text.size(), path, "wb");
+}
+
+}  // namespace veltrano

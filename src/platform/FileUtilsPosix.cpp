@@ -1,0 +1,202 @@
+#include "platform/FileUtilsPosix.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+namespace veltrano {
+
+namespace {
+
+std::string slashes(std::string s) {
+    for (auto& c : s) {
+        if (c == '\\') c = '/';
+    }
+    return s;
+}
+
+bool isDirectory(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// mkdir -p; true when the directory exists afterwards.
+bool makeDirectories(const std::string& path) {
+    std::string prefix;
+    for (size_t i = 0; i < path.size(); ++i) {
+        prefix += path[i];
+        if ((path[i] == '/' || i + 1 == path.size()) && prefix != "/") {
+            if (mkdir(prefix.c_str(), 0755) != 0 && errno != EEXIST) return false;
+        }
+    }
+    return isDirectory(path);
+}
+
+}  // namespace
+
+bool FileUtilsPosix::init() {
+    return FileUtils::init();
+}
+
+std::string FileUtilsPosix::executablePath() {
+    std::vector<char> buf(4096);
+    const ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size() - 1);
+    if (n <= 0) return std::string();
+    return std::string(buf.data(), static_cast<size_t>(n));
+}
+
+std::string FileUtilsPosix::computeLauncherDirectory() {
+    const std::string exe = executablePath();
+    const size_t slash = exe.find_last_of('/');
+    if (slash != std::string::npos) return exe.substr(0, slash + 1);
+    // No /proc: the working directory is the best remaining guess.
+    std::vector<char> cwd(4096);
+    if (getcwd(cwd.data(), cwd.size())) {
+        std::string dir = cwd.data();
+        if (dir.empty() || dir.back() != '/') dir += '/';
+        return dir;
+    }
+    return "./";
+}
+
+std::string FileUtilsPosix::writableDirectory() {
+    if (!writableDirectoryOverride_.empty()) return writableDirectoryOverride_;
+
+    std::string name = executablePath();
+    const size_t slash = name.find_last_of('/');
+    if (slash != std::string::npos) name = name.substr(slash + 1);
+    const size_t dot = name.find_last_of('.');
+    if (dot != std::string::npos && dot > 0) name = name.substr(0, dot);
+
+    std::string base;
+    const char* dataHome = std::getenv("XDG_DATA_HOME");
+    const char* home = std::getenv("HOME");
+    if (dataHome && dataHome[0] == '/') {
+        base = dataHome;
+    } else if (home && home[0] == '/') {
+        base = std::string(home) + "/.local/share";
+    }
+    if (!base.empty() && !name.empty()) {
+        if (base.back() != '/') base += '/';
+        const std::string dir = base + name + "/";
+        if (makeDirectories(dir)) return dir;
+    }
+    return launcherDirectory_;
+}
+
+std::string FileUtilsPosix::toNativePath(const std::string& path) {
+    return path;
+}
+
+bool FileUtilsPosix::isAbsolutePath(const std::string& path) {
+    if (!path.empty() && path[0] == '/') return true;
+    if (path.size() > 2 && path[1] == ':' &&
+        ((path[0] >= 'a' && path[0] <= 'z') || (path[0] >= 'A' && path[0] <= 'Z')))
+        return true;
+    return false;
+}
+
+bool FileUtilsPosix::fileExistsInternal(const std::string& path) {
+    if (path.empty()) return false;
+    struct stat st;
+    return stat(anchored(path).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool FileUtilsPosix::directoryExistsInternal(const std::string& path) {
+    return !path.empty() && isDirectory(anchored(path));
+}
+
+std::string FileUtilsPosix::pathForFilename(const std::string& name, const std::string& resolutionOrder,
+                                            const std::string& searchPath) {
+    return FileUtils::pathForFilename(slashes(name), slashes(resolutionOrder), slashes(searchPath));
+}
+
+std::string FileUtilsPosix::fullPathForDirectoryAndFilename(const std::string& directory,
+                                                            const std::string& filename) {
+    return FileUtils::fullPathForDirectoryAndFilename(slashes(directory), slashes(filename));
+}
+
+bool FileUtilsPosix::createDirectory(const std::string& path) {
+    if (path.empty()) return false;
+    if (directoryExists(path)) return true;
+    const std::string full = anchored(slashes(path));
+
+    struct stat st;
+    if (stat(full.c_str(), &st) == 0) return true;  // something is there already; not replaced
+
+    std::string prefix;
+    for (size_t i = 0; i < full.size(); ++i) {
+        prefix += full[i];
+        const bool pieceEnd = full[i] == '/' || i + 1 == full.size();
+        if (!pieceEnd || prefix == "/") continue;
+        if (directoryExistsInternal(prefix)) continue;
+        if (mkdir(prefix.c_str(), 0755) != 0 && errno != EEXIST) return false;
+    }
+    return true;
+}
+
+bool FileUtilsPosix::removeTree(const std::string& dir) {
+    // A read-only directory would keep its entries; make it writable first.
+    struct stat self;
+    if (lstat(dir.c_str(), &self) == 0 && S_ISDIR(self.st_mode) && (self.st_mode & S_IWUSR) == 0)
+        chmod(dir.c_str(), (self.st_mode & 07777) | S_IRWXU);
+
+    DIR* d = opendir(dir.c_str());
+    if (!d) return false;
+    bool ok = true;
+    while (dirent* entry = readdir(d)) {
+        const std::string name = entry->d_name;
+        if (name == "." || name == "..") continue;
+        const std::string child = dir + name;
+        struct stat st;
+        if (lstat(child.c_str(), &st) != 0) {
+            ok = false;
+            continue;
+        }
+        if (S_ISDIR(st.st_mode)) {
+            if (ok && !removeTree(child + "/")) ok = false;
+        } else {
+            // Symbolic links are removed, never followed out of the tree.
+            if (!S_ISLNK(st.st_mode)) chmod(child.c_str(), 0644);
+            if (ok && unlink(child.c_str()) != 0) ok = false;
+        }
+    }
+    closedir(d);
+    if (!ok) return false;
+    return rmdir(dir.c_str()) == 0;
+}
+
+bool FileUtilsPosix::removeDirectory(const std::string& path) {
+    if (path.empty()) return false;
+    std::string dir = anchored(slashes(path));
+    if (dir.back() != '/') dir += '/';
+    // A symbolic link named as the directory is not followed.
+    struct stat st;
+    if (lstat(dir.substr(0, dir.size() - 1).c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+    return removeTree(dir);
+}
+
+bool FileUtilsPosix::removeFile(const std::string& path) {
+    if (path.empty()) return false;
+    return unlink(anchored(path).c_str()) == 0;
+}
+
+bool FileUtilsPosix::renameFile(const std::string& oldPath, const std::string& newPath) {
+    if (oldPath.empty() || newPath.empty()) return false;
+    // rename() replaces an existing target atomically, so the target is never lost on failure.
+    return std::rename(anchored(oldPath).c_str(), anchored(newPath).c_str()) == 0;
+}
+
+uint64_t FileUtilsPosix::fileSize(const std::string& path) {
+    if (path.empty()) return 0;
+    struct stat st;
+    if (stat(anchored(path).c_str(), &st) != 0 || st.st_size < 0) return 0;
+    return static_cast<uint64_t>(st.st_size);
+}
+
+}  // namespace veltrano

@@ -1,0 +1,61 @@
+#pragma once
+// A fresh, private world for one test.
+//
+// Creating a TestEnv makes a new temporary folder <root> and points the whole launcher into it:
+//   HOME=<root>/home, XDG_DATA_HOME=<root>/data, XDG_CONFIG_HOME=<root>/config,
+//   XDG_RUNTIME_DIR=<root>/runtime (mode 0700), XDG_DESKTOP_DIR=<root>/Desktop (all created),
+//   the launcher directory = <root>/launcher/ (created), the FileUtils name cache cleared, the
+//   writable-directory override cleared, and LauncherConfig back to its defaults.
+// Destroying it restores the previous environment and launcher directory, resets LauncherConfig and
+// removes <root> with everything in it (read-only files and folders included).
+//
+// Use one per test, e.g. as a member of a fixture: `class MyTest : public ::testing::Test { TestEnv env; };`
+// or the ready-made fixture VeltranoTest below. Not for concurrent use by several threads.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace veltrano::test {
+
+class TestEnv {
+public:
+    TestEnv();
+    ~TestEnv();
+    TestEnv(const TestEnv&) = delete;
+    TestEnv& operator=(const TestEnv&) = delete;
+
+    // The temporary folder, without trailing "/".
+    const std::string& root() const { return root_; }
+    // The launcher directory, with trailing "/".
+    const std::string& launcherDir() const { return launcherDir_; }
+    // An absolute path inside the launcher directory (relative may be empty).
+    std::string path(const std::string& relative) const { return launcherDir_ + relative; }
+
+    // Writes bytes to a file below the launcher directory, creating missing folders. False on failure.
+    bool writeFile(const std::string& relative, const std::string& bytes) const;
+    // The whole file below the launcher directory; empty when missing.
+    std::string readFile(const std::string& relative) const;
+    bool exists(const std::string& relative) const;
+
+    // Writes launcher.cfg with the given text (usually a JSON object).
+    bool writeConfig(const std::string& jsonText) const;
+    // Resets LauncherConfig and loads launcher.cfg; returns what load() returned.
+    bool loadConfig() const;
+
+private:
+    std::string root_;
+    std::string launcherDir_;
+    std::string previousLauncherDir_;
+    std::vector<std::pair<std::string, std::pair<bool, std::string>>> savedEnv_;
+};
+
+// Fixture that gives every test its own TestEnv as `env`.
+class VeltranoTest : public ::testing::Test {
+protected:
+    TestEnv env;
+};
+
+}  // namespace veltrano::test
