@@ -1,0 +1,91 @@
+#pragma once
+// Temporary folders, files and a plain libcurl fetch for the networking tests.
+
+#include <curl/curl.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+
+namespace veltrano::test {
+
+class TempFolder {
+public:
+    TempFolder() {
+        std::string tmpl = (std::filesystem::temp_directory_path() / "veltrano-net-XXXXXX").string();
+        if (mkdtemp(tmpl.data())) path_ = tmpl;
+    }
+    ~TempFolder() {
+        std::error_code ec;
+        if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+    }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+inline std::string randomBytes(size_t n, unsigned seed = 7) {
+    std::mt19937 gen(seed);
+    std::string s(n, '\0');
+    for (auto& c : s) c = static_cast<char>(gen() & 0xff);
+    return s;
+}
+
+inline void writeFile(const std::string& path, const std::string& bytes) {
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline std::string readFile(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+struct Fetched {
+    CURLcode result = CURLE_OK;
+    long status = 0;
+    std::string body;
+    std::string contentRange;
+};
+
+// An independent client, so that server behaviour is checked without the code under test.
+inline Fetched fetch(const std::string& url, const std::string& range = "") {
+    Fetched out;
+    CURL* curl = curl_easy_init();
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT, 20L);
+    if (!range.empty()) curl_easy_setopt(curl, CURLOPT_RANGE, range.c_str());
+    curl_easy_setopt(
+        curl, CURLOPT_WRITEFUNCTION, +[](char* d, size_t s, size_t n, void* u) {
+            static_cast<std::string*>(u)->append(d, s * n);
+            return s * n;
+        });
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &out.body);
+    curl_easy_setopt(
+        curl, CURLOPT_HEADERFUNCTION, +[](char* d, size_t s, size_t n, void* u) {
+            std::string line(d, s * n);
+            if (line.rfind("Content-Range:", 0) == 0) {
+                line = line.substr(14);
+                while (!line.empty() && (line.front() == ' ')) line.erase(0, 1);
+                while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+                *static_cast<std::string*>(u) = line;
+            }
+            return s * n;
+        });
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &out.contentRange);
+    out.result = curl_easy_perform(curl);
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &out.status);
+    curl_easy_cleanup(curl);
+    return out;
+}
+
+}  // namespace veltrano::test

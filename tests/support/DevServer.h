@@ -1,0 +1,87 @@
+#pragma once
+// Runs veltrano-devserver as a child process on a free loopback port for one test.
+//
+//   DevServer server;
+//   ASSERT_TRUE(server.start({.root = dir})) << server.error();
+//   ... server.url("/game.zip") ...
+//   server.addFault(R"({"path":"/game.zip","status":500,"times":2})");
+//   EXPECT_EQ(server.requestCount("/game.zip"), 3);
+//
+// Start it from the test's main thread: the server ends when the thread that started it ends.
+
+#include <sys/types.h>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace veltrano::test {
+
+struct DevServerOptions {
+    std::string root{};         // folder served
+    std::string cert{}, key{};    // PEM files: serves HTTPS when both are set
+    std::string faults{};       // fault rules active from the first request (JSON object or array)
+    std::string reportsFile{};  // also append every collected report to this file
+    std::string executable{};   // empty: the veltrano-devserver of this build
+    std::vector<std::string> extraArgs{};
+};
+
+struct DevServerRequest {
+    std::string method, path, range;  // range: the Range header as received ("" when absent)
+    int status = 0;                   // status the server answered
+};
+
+struct DevServerReport {
+    std::string path, contentType, body;
+    std::map<std::string, std::string> fields;  // the form, decoded
+};
+
+class DevServer {
+public:
+    DevServer() = default;
+    DevServer(const DevServer&) = delete;
+    DevServer& operator=(const DevServer&) = delete;
+    ~DevServer();
+
+    // False (see error()) when the server did not come up within ten seconds.
+    bool start(const DevServerOptions& options);
+    void stop();
+    bool running() const { return pid_ > 0; }
+
+    int port() const { return port_; }
+    // "http://127.0.0.1:<port>" (https for a TLS server), without a trailing "/".
+    const std::string& baseUrl() const { return baseUrl_; }
+    std::string url(const std::string& path) const { return baseUrl_ + path; }
+
+    // Control calls; false when the server refused or could not be reached.
+    bool addFault(const std::string& json);
+    bool clearFaults();
+    bool clearRequests();
+    bool clearReports();
+
+    std::vector<DevServerRequest> requests();
+    int requestCount(const std::string& path);
+    // Range headers of the requests for a path, in arrival order.
+    std::vector<std::string> ranges(const std::string& path);
+    std::vector<DevServerReport> reports();
+
+    const std::string& error() const { return error_; }
+
+    // The veltrano-devserver next to this build's test programs ("" when not found).
+    static std::string defaultExecutable();
+
+private:
+    bool control(const char* method, const std::string& path, const std::string& body, std::string* answer);
+
+    pid_t pid_ = -1;
+    int port_ = 0;
+    std::string baseUrl_;
+    std::string error_;
+};
+
+// Starts argv[0] with the given argv; its stdout goes to stdoutFd (-1: inherited). The child gets
+// SIGTERM when the starting thread ends. -1 on failure.
+pid_t spawnChild(const std::vector<std::string>& argv, int stdoutFd, std::string* error);
+// Sends sig, waits up to five seconds, then kills. Reaps the child.
+void stopChild(pid_t pid, int sig);
+
+}  // namespace veltrano::test
