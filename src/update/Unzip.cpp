@@ -68,6 +68,21 @@ mode_t unixMode(const unz_file_info64& info) {
     return mode == 0 ? 0 : (mode | 0600);
 }
 
+// minizip refuses an archive without entries; it is still a valid (empty) archive.
+bool isEmptyArchive(const char* path) {
+    FILE* f = std::fopen(utf8ToAnsi(path).c_str(), "rb");
+    if (f == nullptr) return false;
+    unsigned char record[22];
+    size_t n = std::fread(record, 1, sizeof record, f);
+    bool atEnd = std::fgetc(f) == EOF;
+    std::fclose(f);
+    const unsigned char signature[4] = {'P', 'K', 5, 6};
+    if (n != sizeof record || std::memcmp(record, signature, 4) != 0) return false;
+    unsigned comment = record[20] | (record[21] << 8);
+    unsigned entries = record[10] | (record[11] << 8);
+    return entries == 0 && (comment == 0 ? atEnd : true);
+}
+
 }  // namespace
 
 const char* unsafeEntryNameReason(const std::string& name) {
@@ -98,6 +113,7 @@ bool uncompressDir(const char* zipPath, const char* destDir, const UnzipProgress
     writeLog("uncompressDir unzOpen %d", handleNumber(zip));
 
     unz_global_info64 global;
+    if (zip == nullptr && isEmptyArchive(zipPath)) return true;
     if (zip == nullptr || unzGetGlobalInfo64(zip, &global) != UNZ_OK) {
         writeLog("unzGetGlobalInfo not ok");
         if (zip != nullptr) unzClose(zip);

@@ -1,0 +1,156 @@
+#include "update/Pack.h"
+
+#include <gtest/gtest.h>
+#include <rapidjson/document.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+
+#include "platform/FileUtils.h"
+#include "support/TestEnv.h"
+#include "update/Manifest.h"
+#include "update/Unzip.h"
+#include "util/Encoding.h"
+
+using namespace veltrano;
+using veltrano::test::VeltranoTest;
+
+namespace {
+
+// Entry names as an independent reader lists them.
+std::string listing(const std::string& zip) {
+    std::string command = "unzip -Z1 '" + zip + "' 2>&1";
+    std::string out;
+    if (FILE* p = popen(command.c_str(), "r")) {
+        char buf[4096];
+        size_t n;
+        while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+        pclose(p);
+    }
+    return out;
+}
+
+bool unzipTests(const std::string& zip) {
+    std::string command = "unzip -tq '" + zip + "' >/dev/null 2>&1";
+    int rc = std::system(command.c_str());
+    return WIFEXITED(rc) && WEXITSTATUS(rc) == 0;
+}
+
+}  // namespace
+
+TEST(FileMd5, StreamsLargeFilesAndGivesEmptyForNothing) {
+    veltrano::test::TestEnv env;
+    std::string big;
+    for (int i = 0; i < 300000; ++i) big += static_cast<char>((i * 31) ^ (i >> 7));
+    ASSERT_TRUE(env.writeFile("big.bin", big));
+    Data data;
+    data.copy(reinterpret_cast<const unsigned char*>(big.data()), big.size());
+    EXPECT_EQ(fileMd5(env.path("big.bin")), md5Hex(data));
+    ASSERT_TRUE(env.writeFile("abc", "abc"));
+    EXPECT_EQ(fileMd5(env.path("abc")), "900150983cd24fb0d6963f7d28e17f72");
+    ASSERT_TRUE(env.writeFile("empty", ""));
+    EXPECT_EQ(fileMd5(env.path("empty")), "");
+    EXPECT_EQ(fileMd5(env.path("missing")), "");
+    EXPECT_EQ(fileMd5(env.path("")), "");  // a folder
+}
+
+class PackTest : public VeltranoTest {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(env.writeFile("src/bin/run.sh", "#!/bin/sh\necho hi\n"));
+        ASSERT_TRUE(env.writeFile("src/data/levels/1.dat", std::string(70000, 'L')));
+        ASSERT_TRUE(env.writeFile("src/data/empty.txt", ""));
+        ASSERT_TRUE(env.writeFile("src/version", "stale"));
+        ASSERT_TRUE(env.writeFile("src/readme.txt", "hello"));
+    }
+    PackOptions options(bool dirs = true) {
+        PackOptions o;
+        o.gameDir = env.path("src");
+        o.version = "2.0.1";
+        o.archivePath = env.path("out.zip");
+        o.directoryEntries = dirs;
+        return o;
+    }
+};
+
+TEST_F(PackTest, ArchiveHoldsVersionDirectoriesAndFilesReadableByOtherTools) {
+    PackResult r;
+    std::string error;
+    ASSERT_TRUE(packGame(options(), &r, &error)) << error;
+    EXPECT_EQ(
+        listing(env.path("out.zip")),
+        "version\nbin/\nbin/run.sh\ndata/\ndata/empty.txt\ndata/levels/\ndata/levels/1.dat\nreadme.txt\n");
+    EXPECT_TRUE(unzipTests(env.path("out.zip")));
+    EXPECT_EQ(r.name, "out.zip");
+    EXPECT_EQ(r.entries, 8u);
+    EXPECT_EQ(r.md5, fileMd5(env.path("out.zip")));
+    EXPECT_EQ(static_cast<size_t>(r.size), env.readFile("out.zip").size());
+
+    ASSERT_TRUE(env.writeFile("dest/.keep", ""));
+    ASSERT_TRUE(uncompressDir(env.path("out.zip").c_str(), env.path("dest/").c_str(), nullptr));
+    EXPECT_EQ(env.readFile("dest/version"), "2.0.1");
+    EXPECT_EQ(env.readFile("dest/data/levels/1.dat"), std::string(70000, 'L'));
+}
+
+TEST_F(PackTest, WithoutDirectoryEntries) {
+    PackResult r;
+    ASSERT_TRUE(packGame(options(false), &r, nullptr));
+    EXPECT_EQ(listing(env.path("out.zip")),
+              "version\nbin/run.sh\ndata/empty.txt\ndata/levels/1.dat\nreadme.txt\n");
+    EXPECT_EQ(r.entries, 5u);
+}
+
+TEST_F(PackTest, FailuresLeaveNoArchive) {
+    PackOptions o = options();
+    o.gameDir = env.path("nowhere");
+    std::string error;
+    EXPECT_FALSE(packGame(o, nullptr, &error));
+    EXPECT_FALSE(error.empty());
+    o = options();
+    o.version = "";
+    EXPECT_FALSE(packGame(o, nullptr, &error));
+    EXPECT_FALSE(env.exists("out.zip"));
+    o = options();
+    o.archivePath = env.path("no/such/folder/out.zip");
+    EXPECT_FALSE(packGame(o, nullptr, &error));
+}
+
+TEST(MergeManifest, NewManifestIsJudgedAsADownload) {
+    ManifestEntry e{"1.0.7", "game.zip", 123456789012, "ABCDEF", 1, 12};
+    std::string out, error;
+    ASSERT_TRUE(mergeManifest("", e, &out, &error)) << error;
+    auto d = judgeManifest(out, "1.0.6", false);
+    ASSERT_EQ(d.action, ManifestAction::Download);
+    EXPECT_EQ(d.name, "game.zip");
+    EXPECT_EQ(d.size, 123456789012);
+    EXPECT_EQ(d.md5, "ABCDEF");
+    EXPECT_EQ(d.downloadThread, 12);
+}
+
+TEST(MergeManifest, KeepsOtherVersionsAndReplacesTheSameOne) {
+    std::string existing =
+        R"({"version":"1.0.6","downloadThread":3,"note":"kept","games":{"1.0.6":{"name":"a.zip","size":1,"md5":"m"},)"
+        R"("1.0.7":{"name":"stale.zip","size":2,"md5":"s","force":true}}})";
+    ManifestEntry e{"1.0.7", "b.zip", 99, "cafe", -1, 0};
+    std::string out;
+    ASSERT_TRUE(mergeManifest(existing, e, &out, nullptr));
+    rapidjson::Document doc;
+    doc.Parse(out.c_str());
+    ASSERT_TRUE(doc.IsObject());
+    EXPECT_STREQ(doc["version"].GetString(), "1.0.7");
+    EXPECT_EQ(doc["downloadThread"].GetInt(), 3);
+    EXPECT_STREQ(doc["note"].GetString(), "kept");
+    EXPECT_STREQ(doc["games"]["1.0.6"]["name"].GetString(), "a.zip");
+    EXPECT_STREQ(doc["games"]["1.0.7"]["name"].GetString(), "b.zip");
+    EXPECT_FALSE(doc["games"]["1.0.7"].HasMember("force"));
+    EXPECT_EQ(doc["games"].MemberCount(), 2u);
+}
+
+TEST(MergeManifest, RefusesANonObject) {
+    std::string error;
+    EXPECT_FALSE(mergeManifest("[1]", ManifestEntry{"1", "a", 1, "m", -1, 0}, nullptr, &error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_FALSE(mergeManifest("{broken", ManifestEntry{"1", "a", 1, "m", -1, 0}, nullptr, &error));
+}
