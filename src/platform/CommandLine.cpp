@@ -10,7 +10,9 @@ std::vector<std::string>& storedArguments() {
     return *args;
 }
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 }  // namespace
 

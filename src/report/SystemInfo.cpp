@@ -55,15 +55,30 @@ bool machineIdFromAdapters(const std::vector<NetworkAdapter>& adapters, std::str
     return false;
 }
 
-std::string getSystemVersion() { return systemVersionFromRelease(kernelRelease()); }
+std::string reportMachineId(const std::vector<NetworkAdapter>& adapters) {
+    std::string id;
+    return machineIdFromAdapters(adapters, id) ? id : "00:00:00:00";
+}
 
-std::string getSystemName() { return systemNameFromOsRelease(readOsRelease()); }
+std::string getSystemVersion() {
+    return systemVersionFromRelease(kernelRelease());
+}
 
-bool getMachineId(std::string& out) { return machineIdFromAdapters(listNetworkAdapters(), out); }
+std::string getSystemName() {
+    return systemNameFromOsRelease(readOsRelease());
+}
 
-std::string getPlatformName() { return "linux"; }
+bool getMachineId(std::string& out) {
+    return machineIdFromAdapters(listNetworkAdapters(), out);
+}
 
-std::string getSystemBrand() { return systemBrandFromOsRelease(readOsRelease()); }
+std::string getPlatformName() {
+    return "linux";
+}
+
+std::string getSystemBrand() {
+    return systemBrandFromOsRelease(readOsRelease());
+}
 
 std::string windowsEditionName(unsigned major, unsigned minor, unsigned platformId, unsigned productType,
                                unsigned architecture, bool serverR2) {

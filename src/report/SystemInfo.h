@@ -2,6 +2,7 @@
 // The three machine texts every event report carries, plus the Windows edition table kept as a pure
 // function for the Windows build.
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,8 @@ std::string systemVersionFromRelease(const std::string& release);
 std::string systemNameFromOsRelease(const std::map<std::string, std::string>& osRelease);
 std::string systemBrandFromOsRelease(const std::map<std::string, std::string>& osRelease);
 bool machineIdFromAdapters(const std::vector<NetworkAdapter>& adapters, std::string& out);
+// The machine id as reports carry it: the adapter's text, or "00:00:00:00" when none qualifies.
+std::string reportMachineId(const std::vector<NetworkAdapter>& adapters);
 
 // Windows edition name from the version numbers, platform id, product type (1 = workstation),
 // processor architecture (9 = x64) and the server R2 metric; "unknown OperatingSystem." when no row
