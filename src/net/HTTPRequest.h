@@ -1,0 +1,99 @@
+#pragma once
+// One HTTP transfer on a worker thread of its own, reported back on the UI thread.
+//
+// Fire and forget: create, set up, start, and never touch the pointer again outside the callback.
+// The callback gets (kCCHTTPRequestStateRunning, request) at every tick while the transfer runs, then
+// once (kCCHTTPRequestStateCompleted or kCCHTTPRequestStateFailed, request); right after that call
+// the request deletes itself. A request that is never started is never freed by the system: its
+// creator deletes it.
+
+#include <curl/curl.h>
+
+#include <atomic>
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace veltrano {
+
+enum HTTPRequestState {
+    kCCHTTPRequestStateIdle = 0,
+    kCCHTTPRequestStateRunning = 2,
+    kCCHTTPRequestStateCompleted = 3,  // libcurl result 0, whatever the HTTP status
+    kCCHTTPRequestStateFailed = 5,     // any other libcurl result
+};
+
+enum HTTPRequestMethod {
+    kCCHTTPRequestMethodGet = 0,
+    kCCHTTPRequestMethodPost = 1,
+};
+
+class HTTPRequest;
+using HTTPRequestCallback = std::function<void(int state, HTTPRequest* request)>;
+
+class HTTPRequest {
+public:
+    // Never null. TLS peers are verified unless "tls_verify" is false; "ca_file" adds a trusted bundle.
+    static HTTPRequest* create(const HTTPRequestCallback& callback, const std::string& url, int method);
+
+    virtual ~HTTPRequest();
+    HTTPRequest(const HTTPRequest&) = delete;
+    HTTPRequest& operator=(const HTTPRequest&) = delete;
+
+    void setTimeout(int seconds);
+    void setConnectTimeout(int seconds);
+    // A complete header line, sent unchanged.
+    void addHeader(const char* line);
+    // A null value is stored as "". Setting a name again replaces its value.
+    void setPostField(const char* name, const char* value);
+    // Opens path for appending (created when missing); the body goes there instead of to memory.
+    bool setOutputFile(const std::string& path);
+    // Always true.
+    bool start();
+
+    long getResponseCode() const { return responseCode_; }
+    // The in-memory body up to its first 0 byte.
+    std::string getResponseData() const;
+    int getErrorCode() const { return errorCode_; }
+    std::string getErrorMessage() const { return errorMessage_; }
+    // Whether the body went to the output file; false when it was kept in memory.
+    bool wroteToFile() const { return writesToFile_; }
+    int getState() const { return state_.load(std::memory_order_acquire); }
+
+    // Called by the Scheduler on the UI thread.
+    virtual void update(float dt);
+
+    // The post body: every field in name order as escaped name "=" escaped value "&".
+    static std::string encodePostFields(CURL* handle, const std::map<std::string, std::string>& fields);
+
+    // Byte counts of this transfer's last progress call; readable while it runs.
+    std::atomic<double> m_dltotal{0}, m_dlnow{0}, m_ultotal{0}, m_ulnow{0};
+
+private:
+    HTTPRequest() = default;
+    void run();
+
+    static size_t writeToFile(char* data, size_t size, size_t count, void* user);
+    static size_t appendToBuffer(char* data, size_t size, size_t count, void* user);
+    static int onProgress(void* user, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ultotal,
+                          curl_off_t ulnow);
+
+    HTTPRequestCallback callback_;
+    CURL* handle_ = nullptr;
+    std::atomic<int> state_{kCCHTTPRequestStateIdle};
+    int errorCode_ = 0;
+    std::string errorMessage_;
+    std::map<std::string, std::string> postFields_;
+    std::vector<std::string> headerLines_;
+    FILE* outputFile_ = nullptr;
+    bool writesToFile_ = false;
+    int schedulerId_ = -1;
+    long responseCode_ = 0;
+    char* buffer_ = nullptr;
+    size_t capacity_ = 0;
+    size_t length_ = 0;
+};
+
+}  // namespace veltrano
