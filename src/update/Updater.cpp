@@ -1,0 +1,274 @@
+#include "update/Updater.h"
+
+#include <chrono>
+#include <thread>
+
+#include "config/LauncherConfig.h"
+#include "config/Log.h"
+#include "game/Game.h"
+#include "net/DownloadFile.h"
+#include "net/HTTPRequest.h"
+#include "platform/FileUtils.h"
+#include "report/Report.h"
+#include "update/Manifest.h"
+#include "update/Pack.h"
+#include "update/Unzip.h"
+#include "util/Encoding.h"
+
+namespace veltrano {
+
+namespace {
+
+void sleepMs(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+}  // namespace
+
+Updater* Updater::instance() {
+    static Updater* updater = new Updater();
+    return updater;
+}
+
+Updater::Updater() {
+    m_downloadStartTime.store(static_cast<int64_t>(nowSeconds()));
+    m_noLocalVersion = !readLocalVersion();
+    m_verUrl = LauncherConfig::instance()->ver_url();
+    m_gameUrl = LauncherConfig::instance()->game_url();
+}
+
+std::string Updater::gameDirectory() const {
+    FileUtils* fu = FileUtils::instance();
+    std::string base = fu != nullptr ? fu->launcherDirectory() : std::string();
+    return base + "/" + LauncherConfig::instance()->game_dir() + "/";
+}
+
+bool Updater::readLocalVersion() {
+    FileUtils* fu = FileUtils::instance();
+    const std::string path = gameDirectory() + "version";
+    if (fu != nullptr && fu->fileExists(path)) {
+        m_curVer = fu->readText(path);
+        return true;
+    }
+    m_curVer = "1.0.0";
+    return false;
+}
+
+void Updater::notify(UpdaterState state, UpdaterCode code, double a, double b) {
+    if (m_callback) m_callback(state, code, a, b);
+}
+
+void Updater::fail(UpdaterState state, UpdaterCode code) {
+    if (m_ended.exchange(true, std::memory_order_acq_rel)) return;
+    notify(state, code, 0, 0);
+}
+
+void Updater::start() {
+    writeLog("Updater::start");
+    sendReport(1003);
+    std::string why;
+    const std::string& gameDir = LauncherConfig::instance()->game_dir();
+    if (!isDedicatedGameDir(gameDir, &why)) {
+        // The game directory is emptied before extraction; anything but a sub-directory of its own
+        // would take the launcher's files (or worse) with it.
+        writeLog("game_dir \"%s\" refused: %s; nothing is downloaded or removed", gameDir.c_str(),
+                 why.c_str());
+        fail(CheckVersion, GameDirInvalid);
+        return;
+    }
+    terminateProcessesByName(LauncherConfig::instance()->game_exe_name());
+    sleepMs(200);
+    killGameProcess();
+    downloadVerFile();
+}
+
+void Updater::downloadVerFile() {
+    writeLog("Updater::downloadVerFile");
+    sendReport(1007);
+    ++m_verTryCount;
+    HTTPRequest* request =
+        HTTPRequest::create([this](int state, HTTPRequest* r) { onVerFileResponse(state, r); }, m_verUrl,
+                            kCCHTTPRequestMethodGet);
+    request->setConnectTimeout(3);
+    request->setTimeout(5);
+    request->start();
+}
+
+void Updater::onVerFileResponse(int state, HTTPRequest* request) {
+    if (state == kCCHTTPRequestStateCompleted) {
+        if (request->getResponseCode() != 200) {
+            // An error page is no manifest; waiting for nothing would stall the run.
+            writeLog("downloadVerFile status:%ld", request->getResponseCode());
+            retryVerFile();
+            return;
+        }
+        handleManifest(request->getResponseData());
+    } else if (state == kCCHTTPRequestStateFailed) {
+        writeLog("downloadVerFile errcode:%d %s %d", static_cast<int>(request->getResponseCode()),
+                 request->getErrorMessage().c_str(), request->getErrorCode());
+        retryVerFile();
+    }
+}
+
+void Updater::handleManifest(const std::string& body) {
+    ManifestDecision d = judgeManifest(body, m_curVer, m_noLocalVersion);
+    if (d.action == ManifestAction::Retry) {
+        writeLog("downloadVerFile data:%s", body.c_str());
+        writeLog("downloadVerFile json err");
+        retryVerFile();
+        return;
+    }
+    if (d.hasDownloadThread) m_downloadThread = d.downloadThread;
+    if (d.hasSvrVer) {
+        m_svrVer = d.svrVer;
+        writeLog("m_svrVer:%s m_curVer:%s", m_svrVer.c_str(), m_curVer.c_str());
+    }
+    switch (d.action) {
+        case ManifestAction::Fail:
+            writeLog("downloadVerFile manifest unusable: %s", d.problem.c_str());
+            fail(CheckVersion, VerFileFailed);
+            return;
+        case ManifestAction::Finish:
+            if (!d.problem.empty()) writeLog("downloadVerFile manifest: %s", d.problem.c_str());
+            finish();
+            return;
+        case ManifestAction::Download:
+            if (!d.problem.empty()) writeLog("downloadVerFile manifest: %s", d.problem.c_str());
+            downloadGame(d.name, d.size, d.md5);
+            return;
+        case ManifestAction::Retry:
+            return;
+    }
+}
+
+void Updater::retryVerFile() {
+    if (m_useVerSrcUrl) {
+        if (m_verTryCount >= 2) {
+            fail(CheckVersion, VerFileFailed);
+            return;
+        }
+    } else if (m_verTryCount > 2) {
+        m_useVerSrcUrl = true;
+        m_verTryCount = 0;
+        m_verUrl = LauncherConfig::instance()->ver_src_url();
+    }
+    downloadVerFile();
+}
+
+void Updater::downloadGame(const std::string& name, int64_t size, const std::string& md5) {
+    writeLog("Updater::downloadGame");
+    sendReport(1008);
+    ++m_gameTryCount;
+    const std::string url = m_gameUrl + name;
+    FileUtils* fu = FileUtils::instance();
+    m_gameZipPath = (fu != nullptr ? fu->writableDirectory() : std::string()) + name;
+    m_gameMd5 = md5;
+    m_gameName = name;
+    m_gameSize = size;
+    DownloadFile* task = DownloadFile::create(
+        [this](unsigned event, DownloadFile* t) { onGameDownloadEvent(event, t); }, url, m_gameZipPath,
+        static_cast<uint64_t>(size), static_cast<unsigned>(m_downloadThread));
+    m_baseBytes.store(0);
+    m_downloadStartTime.store(static_cast<int64_t>(nowSeconds()));
+    task->start();
+}
+
+void Updater::onGameDownloadEvent(unsigned event, DownloadFile* task) {
+    switch (event) {
+        case kDownloadFileProgress: {
+            const uint64_t done = task->getDownloadedTotal();
+            if (m_baseBytes.load() == 0) m_baseBytes.store(done);
+            notify(Download, Progress, static_cast<double>(m_gameSize), static_cast<double>(done));
+            break;
+        }
+        case kDownloadFileCompleted: {
+            const std::string digest = fileMd5(m_gameZipPath);
+            if (sameDigest(digest, m_gameMd5)) {
+                decompressGame();
+                return;
+            }
+            writeLog("downloadGame md5 mismatch: file %s has \"%s\", manifest says \"%s\"",
+                     m_gameZipPath.c_str(), digest.c_str(), m_gameMd5.c_str());
+            FileUtils* fu = FileUtils::instance();
+            if (fu != nullptr && fu->fileExists(m_gameZipPath)) fu->removeFile(m_gameZipPath);
+            retryGame();
+            break;
+        }
+        case kDownloadFileFailed:
+            writeLog("downloadGame failed: %s%s", m_gameUrl.c_str(), m_gameName.c_str());
+            retryGame();
+            break;
+        default:
+            break;
+    }
+}
+
+void Updater::retryGame() {
+    if (m_useGameSrcUrl) {
+        if (m_gameTryCount > 2) {
+            fail(Download, DownloadFailed);
+            return;
+        }
+    } else if (m_gameTryCount > 2) {
+        m_useGameSrcUrl = true;
+        m_gameTryCount = 0;
+        m_gameUrl = LauncherConfig::instance()->game_src_url();
+    }
+    downloadGame(m_gameName, m_gameSize, m_gameMd5);
+}
+
+void Updater::decompressGame() {
+    writeLog("Updater::decompressGame");
+    sendReport(1010);
+    const std::string dest = gameDirectory();
+    FileUtils* fu = FileUtils::instance();
+    if (fu == nullptr) {
+        fail(Decompress, DecompressFailed);
+        return;
+    }
+    if (fu->directoryExists(dest) && !fu->removeDirectory(dest))
+        writeLog("decompressGame: can not empty %s", dest.c_str());
+    if (!fu->createDirectory(dest)) writeLog("can not create directory %s", dest.c_str());
+    const std::string zip = fu->fullPath(m_gameZipPath);
+    uncompressDirAsync(
+        zip, dest, [this](uint32_t kind, uint32_t a, uint32_t b) { onDecompressEvent(kind, a, b); }, true);
+}
+
+void Updater::onDecompressEvent(uint32_t kind, uint32_t a, uint32_t b) {
+    switch (kind) {
+        case UnzipDone:
+            checkAfterExtraction();
+            break;
+        case UnzipProgress:
+            notify(Decompress, Progress, static_cast<double>(b), static_cast<double>(a));
+            break;
+        case UnzipFailed: {
+            FileUtils* fu = FileUtils::instance();
+            if (fu != nullptr && fu->fileExists(m_gameZipPath)) fu->removeFile(m_gameZipPath);
+            fail(Decompress, DecompressFailed);
+            break;
+        }
+        default:
+            break;
+    }
+}
+
+void Updater::checkAfterExtraction() {
+    readLocalVersion();
+    if (m_curVer != m_svrVer) {
+        writeLog("version after extraction \"%s\" differs from \"%s\"", m_curVer.c_str(), m_svrVer.c_str());
+        fail(Decompress, VersionMismatch);
+        return;
+    }
+    finish();
+}
+
+void Updater::finish() {
+    sendReport(1012);
+    writeInstallTime();
+    sleepMs(500);
+    if (m_ended.exchange(true, std::memory_order_acq_rel)) return;
+    notify(Finish, Ok, 0, 0);
+}
+
+}  // namespace veltrano
