@@ -1,0 +1,73 @@
+#pragma once
+// The launcher's toplevel: one undecorated RGBA window holding the stack of parts (main window,
+// web page, mask) in an overlay. It creates them, keeps them together and runs the closing.
+
+#include <gtk/gtk.h>
+
+#include <functional>
+#include <vector>
+
+#include "ui/CBaseDialog.h"
+#include "ui/WindowServices.h"
+
+namespace veltrano {
+
+class CVeltranoDlg;
+class CVeltranoMaskDlg;
+class CWebDialog;
+
+class Game_MainDialog {
+public:
+    static constexpr unsigned kShowStepMs = 100;
+    static constexpr unsigned kCloseWaitMs = 2000;
+
+    explicit Game_MainDialog(WindowServices services);
+    ~Game_MainDialog();
+    Game_MainDialog(const Game_MainDialog&) = delete;
+    Game_MainDialog& operator=(const Game_MainDialog&) = delete;
+
+    // Builds the toplevel and the parts; false when the window cannot be made.
+    bool OnInitDialog();
+    // Runs the main loop until the launcher closes or quits.
+    void run();
+    // The closing sequence: report 1014, the wait, the parts closed, the portal told, loop ended.
+    void OnClose();
+    // Ends the loop without the closing sequence (the game started, or a quit request).
+    void quit();
+    int moveChildren(CBaseDialog* skip, int x, int y);
+
+    GtkWidget* toplevel() const { return window_; }
+    CVeltranoDlg* mainWindow() const { return mainDlg_; }
+    CWebDialog* webDialog() const { return webDlg_; }
+    CVeltranoMaskDlg* mask() const { return maskDlg_; }
+    const std::vector<CBaseDialog*>& children() const { return children_; }
+    const std::vector<DialogPoint>& offsets() const { return offsets_; }
+    bool closing() const { return closing_; }
+
+private:
+    static gboolean onDrawBackground(GtkWidget* widget, cairo_t* cr, gpointer self);
+    static gboolean onDelete(GtkWidget* widget, GdkEvent* event, gpointer self);
+    static gboolean onConfigure(GtkWidget* widget, GdkEventConfigure* event, gpointer self);
+    void addChild(CBaseDialog* child, DialogPoint offset);
+    void showChildrenFrom(size_t index);
+    void finishClosing();
+    void endLoop();
+
+    WindowServices services_;
+    GtkWidget* window_ = nullptr;
+    GtkWidget* overlay_ = nullptr;
+    std::vector<CBaseDialog*> children_;
+    std::vector<DialogPoint> offsets_;
+    CVeltranoDlg* mainDlg_ = nullptr;
+    CWebDialog* webDlg_ = nullptr;
+    CVeltranoMaskDlg* maskDlg_ = nullptr;
+    bool composited_ = false;
+    bool closing_ = false;
+    bool loopEnded_ = false;
+    bool running_ = false;
+    int lastX_ = 0, lastY_ = 0;
+    bool placed_ = false;
+    std::vector<guint> timeouts_;
+};
+
+}  // namespace veltrano

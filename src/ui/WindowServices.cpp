@@ -1,0 +1,37 @@
+#include "ui/WindowServices.h"
+
+#include <glib.h>
+
+#include "net/Scheduler.h"
+#include "report/Report.h"
+#include "update/Updater.h"
+
+namespace veltrano {
+
+WindowServices defaultWindowServices() {
+    WindowServices s;
+    s.tickScheduler = [](float dt) { Scheduler::instance()->tick(dt); };
+    s.sendReport = [](unsigned dataType, const std::string& adTrackingId) {
+        if (adTrackingId.empty()) {
+            sendReport(dataType, nullptr);
+            return;
+        }
+        ReportExtra extra;
+        extra.ad_tracking_id = adTrackingId;
+        sendReport(dataType, &extra);
+    };
+    s.startUpdater = [](std::function<void(unsigned, int, double, double)> callback) {
+        Updater* updater = Updater::instance();
+        updater->m_callback = [callback](Updater::UpdaterState state, Updater::UpdaterCode code, double a,
+                                         double b) {
+            callback(static_cast<unsigned>(state), static_cast<int>(code), a, b);
+        };
+        updater->start();
+    };
+    s.downloadStartTime = [] { return Updater::instance()->m_downloadStartTime.load(); };
+    s.baseBytes = [] { return Updater::instance()->m_baseBytes.load(); };
+    s.now = [] { return static_cast<int64_t>(g_get_real_time() / G_USEC_PER_SEC); };
+    return s;
+}
+
+}  // namespace veltrano
