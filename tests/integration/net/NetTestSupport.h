@@ -6,10 +6,19 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <sys/wait.h>
+
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <string>
+#include <thread>
+#include <vector>
+
+#include "net/Scheduler.h"
+#include "support/DevServer.h"
 
 namespace veltrano::test {
 
@@ -86,6 +95,69 @@ inline Fetched fetch(const std::string& url, const std::string& range = "") {
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &out.status);
     curl_easy_cleanup(curl);
     return out;
+}
+
+// Plays the window's timer: ticks the Scheduler until done() holds or the limit passes.
+inline bool pumpUntil(const std::function<bool()>& done,
+                      std::chrono::seconds limit = std::chrono::seconds(60)) {
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        Scheduler::instance()->tick(0.03f);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+inline std::string findProgram(const std::string& name) {
+    for (const char* dir : {"/usr/sbin", "/usr/bin", "/sbin", "/bin", "/usr/local/sbin", "/usr/local/bin"}) {
+        std::string path = std::string(dir) + "/" + name;
+        if (access(path.c_str(), X_OK) == 0) return path;
+    }
+    return {};
+}
+
+// Runs a program to its end; true when it exited with 0.
+inline bool runProgram(const std::vector<std::string>& argv) {
+    std::string error;
+    pid_t pid = spawnChild(argv, -1, &error);
+    if (pid < 0) return false;
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid) return false;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// A private CA and a server certificate it signed for 127.0.0.1: <dir>/ca.pem, server.pem, server.key.
+inline bool makeCertificates(const std::string& dir) {
+    std::string openssl = findProgram("openssl");
+    if (openssl.empty()) return false;
+    writeFile(dir + "/ext.cnf", "subjectAltName=IP:127.0.0.1\nbasicConstraints=CA:FALSE\n");
+    return runProgram({openssl,
+                       "req",
+                       "-x509",
+                       "-newkey",
+                       "ec",
+                       "-pkeyopt",
+                       "ec_paramgen_curve:prime256v1",
+                       "-nodes",
+                       "-keyout",
+                       dir + "/ca.key",
+                       "-out",
+                       dir + "/ca.pem",
+                       "-days",
+                       "2",
+                       "-subj",
+                       "/CN=Loopback Test CA",
+                       "-addext",
+                       "basicConstraints=critical,CA:TRUE",
+                       "-addext",
+                       "keyUsage=critical,keyCertSign,cRLSign"}) &&
+           runProgram({openssl, "req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
+                       "-keyout", dir + "/server.key", "-out", dir + "/server.csr", "-subj",
+                       "/CN=127.0.0.1"}) &&
+           runProgram({openssl, "x509", "-req", "-in", dir + "/server.csr", "-CA", dir + "/ca.pem", "-CAkey",
+                       dir + "/ca.key", "-set_serial", "1", "-days", "2", "-extfile", dir + "/ext.cnf",
+                       "-out", dir + "/server.pem"});
 }
 
 }  // namespace veltrano::test
