@@ -1,0 +1,132 @@
+#include "UpdateFixture.h"
+
+#include <fcntl.h>
+#include <rapidjson/document.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace veltrano::test {
+
+void UpdateFixture::SetUp() {
+    ASSERT_TRUE(std::filesystem::create_directories(env.root() + "/www"));
+    ASSERT_TRUE(server.start({.root = env.root() + "/www"})) << server.error();
+}
+
+bool UpdateFixture::writeWww(const std::string& relative, const std::string& bytes) const {
+    std::filesystem::path p = wwwPath(relative);
+    std::error_code ec;
+    std::filesystem::create_directories(p.parent_path(), ec);
+    std::ofstream out(p, std::ios::binary | std::ios::trunc);
+    out << bytes;
+    return static_cast<bool>(out.flush());
+}
+
+std::string UpdateFixture::readAbsolute(const std::string& path) const {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void UpdateFixture::makeGameFolder(const std::string& folder) {
+    std::string base = env.root() + "/" + folder + "/";
+    std::filesystem::create_directories(base + "bin");
+    std::filesystem::create_directories(base + "data/maps");
+    std::ofstream(base + "run.sh") << "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$(dirname \"$0\")/args.txt\"\n";
+    ::chmod((base + "run.sh").c_str(), 0755);
+    std::string blob;
+    for (int i = 0; i < 200000; ++i) blob += static_cast<char>((i * 2654435761u) >> 13);
+    std::ofstream(base + "data/maps/world.bin", std::ios::binary) << blob;
+    std::ofstream(base + "data/readme.txt") << "hello";
+    std::ofstream(base + "bin/tool.dat") << std::string(5000, 'z');
+}
+
+std::string UpdateFixture::pack(const std::string& version, const std::vector<std::string>& extra,
+                                const std::string& folder, const std::string& outDir) {
+    std::string out = wwwPath(outDir);
+    std::filesystem::create_directories(out);
+    std::vector<std::string> argv{VELTRANO_PACK_PATH,
+                                  "--game",
+                                  env.root() + "/" + folder,
+                                  "--version",
+                                  version,
+                                  "--out-dir",
+                                  out,
+                                  "--manifest",
+                                  wwwPath("version.json")};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    std::string outFile = env.root() + "/pack.out";
+    int fd = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    std::string error;
+    pid_t pid = spawnChild(argv, fd, &error);
+    ::close(fd);
+    int status = 0;
+    if (pid > 0) ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(pid > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0) << error << readAbsolute(outFile);
+    return readAbsolute(outFile);
+}
+
+std::string UpdateFixture::packedMd5() const {
+    rapidjson::Document doc;
+    std::string text = readAbsolute(wwwPath("version.json"));
+    doc.Parse(text.c_str());
+    return doc["games"][doc["version"].GetString()]["md5"].GetString();
+}
+
+long long UpdateFixture::packedSize() const {
+    rapidjson::Document doc;
+    std::string text = readAbsolute(wwwPath("version.json"));
+    doc.Parse(text.c_str());
+    return doc["games"][doc["version"].GetString()]["size"].GetInt64();
+}
+
+void UpdateFixture::writeConfig(const std::string& verUrl, const std::string& verSrcUrl,
+                                const std::string& gameUrl, const std::string& gameSrcUrl,
+                                const std::string& gameDir, const std::string& exeName) {
+    std::string cfg = "{\"ver_url\":\"" + (verUrl.empty() ? server.url("/version.json") : verUrl) +
+                      "\",\"ver_src_url\":\"" +
+                      (verSrcUrl.empty() ? server.url("/version.json") : verSrcUrl) + "\",\"game_url\":\"" +
+                      (gameUrl.empty() ? server.url("/") : gameUrl) + "\",\"game_src_url\":\"" +
+                      (gameSrcUrl.empty() ? server.url("/") : gameSrcUrl) + "\",\"game_dir\":\"" + gameDir +
+                      "\",\"game_exe_name\":\"" + exeName + "\",\"report_url\":\"" + server.url("/report") +
+                      "\",\"app_name\":\"test\"}";
+    ASSERT_TRUE(env.writeConfig(cfg));
+}
+
+RunResult UpdateFixture::runUpdate(const std::vector<std::string>& args, int timeoutSeconds) {
+    std::vector<std::string> argv{VELTRANO_UPDATE_PATH, "--dir", env.launcherDir()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::string outFile = env.root() + "/update.out";
+    int fd = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    std::string error;
+    pid_t pid = spawnChild(argv, fd, &error);
+    ::close(fd);
+    RunResult r;
+    if (pid <= 0) {
+        ADD_FAILURE() << error;
+        return r;
+    }
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+    int status = 0;
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ADD_FAILURE() << "veltrano-update did not end within " << timeoutSeconds << " s";
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    r.out = readAbsolute(outFile);
+    return r;
+}
+
+}  // namespace veltrano::test
