@@ -7,6 +7,7 @@
 #include <rapidjson/document.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -444,6 +445,15 @@ bool parseArgs(int argc, char** argv, Options* opts) {
     return true;
 }
 
+// The library listens with a backlog of 5: ten ranges connecting at once would lose SYNs and wait
+// a second for the retry. Listening again on the bound socket widens the queue.
+template <typename Base>
+class WideBacklog : public Base {
+public:
+    using Base::Base;
+    void widenBacklog() { ::listen(this->svr_sock_.load(), 512); }
+};
+
 void onSignal(int) {
     if (g_server) g_server->stop();
 }
@@ -473,11 +483,16 @@ int main(int argc, char** argv) {
     }
 
     std::unique_ptr<httplib::Server> server;
+    std::function<void()> widenBacklog;
     bool tls = !opts.cert.empty();
     if (tls) {
-        server = std::make_unique<httplib::SSLServer>(opts.cert.c_str(), opts.key.c_str());
+        auto s = std::make_unique<WideBacklog<httplib::SSLServer>>(opts.cert.c_str(), opts.key.c_str());
+        widenBacklog = [p = s.get()] { p->widenBacklog(); };
+        server = std::move(s);
     } else {
-        server = std::make_unique<httplib::Server>();
+        auto s = std::make_unique<WideBacklog<httplib::Server>>();
+        widenBacklog = [p = s.get()] { p->widenBacklog(); };
+        server = std::move(s);
     }
     if (!server->is_valid()) {
         std::fprintf(stderr, "veltrano-devserver: cannot use certificate %s and key %s\n", opts.cert.c_str(),
@@ -545,6 +560,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "veltrano-devserver: cannot listen on %s\n", opts.host.c_str());
         return 1;
     }
+    widenBacklog();
     g_server = server.get();
     std::signal(SIGTERM, onSignal);
     std::signal(SIGINT, onSignal);
