@@ -2,11 +2,14 @@
 
 #include <unistd.h>
 
+#include <glib-unix.h>
+
 #include <algorithm>
 
 #include "config/LauncherConfig.h"
 #include "config/Log.h"
 #include "platform/FileUtils.h"
+#include "platform/WindowMessage.h"
 #include "ui/CVeltranoDlg.h"
 #include "ui/CVeltranoMaskDlg.h"
 #include "web/CWebDialog.h"
@@ -17,6 +20,7 @@ Game_MainDialog::Game_MainDialog(WindowServices services) : services_(std::move(
 
 Game_MainDialog::~Game_MainDialog() {
     for (guint id : timeouts_) g_source_remove(id);
+    if (receiverWatch_) g_source_remove(receiverWatch_);
     if (window_) {
         g_signal_handlers_disconnect_by_data(window_, this);
         gtk_widget_destroy(window_);
@@ -47,8 +51,18 @@ bool Game_MainDialog::OnInitDialog() {
     g_signal_connect(window_, "configure-event", G_CALLBACK(onConfigure), this);
 
     overlay_ = gtk_overlay_new();
+    // Sized before the parts show, so the toplevel is centred at its final size.
+    gtk_widget_set_size_request(overlay_, cfg.win_width() > 0 ? cfg.win_width() : 0,
+                                cfg.win_height() > 0 ? cfg.win_height() : 0);
     gtk_container_add(GTK_CONTAINER(window_), overlay_);
-    if (services_.setSenderWindow) services_.setSenderWindow(static_cast<int64_t>(getpid()));
+    // The launcher's own window id is its process id; quit requests arrive there.
+    int64_t ownId = static_cast<int64_t>(getpid());
+    if (services_.setSenderWindow) services_.setSenderWindow(ownId);
+    receiver_ = std::make_unique<WindowMessageReceiver>(ownId);
+    if (receiver_->isOpen())
+        receiverWatch_ = g_unix_fd_add(receiver_->fd(), G_IO_IN, onWindowMessage, this);
+    else
+        writeLog("window messages for %lld cannot be received", static_cast<long long>(ownId));
 
     mainDlg_ = new CVeltranoDlg(this, services_);
     if (!mainDlg_->create()) {
@@ -186,6 +200,14 @@ gboolean Game_MainDialog::onDrawBackground(GtkWidget*, cairo_t* cr, gpointer sel
     cairo_paint(cr);
     cairo_restore(cr);
     return FALSE;
+}
+
+gboolean Game_MainDialog::onWindowMessage(gint, GIOCondition, gpointer self) {
+    auto* dlg = static_cast<Game_MainDialog*>(self);
+    while (auto message = dlg->receiver_->poll()) {
+        if (message->message == kWmCopyData && dlg->mainDlg_) dlg->mainDlg_->OnCopyData(message->dwData);
+    }
+    return G_SOURCE_CONTINUE;
 }
 
 gboolean Game_MainDialog::onDelete(GtkWidget*, GdkEvent*, gpointer self) {

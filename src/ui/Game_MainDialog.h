@@ -5,6 +5,7 @@
 #include <gtk/gtk.h>
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "ui/CBaseDialog.h"
@@ -15,6 +16,7 @@ namespace veltrano {
 class CVeltranoDlg;
 class CVeltranoMaskDlg;
 class CWebDialog;
+class WindowMessageReceiver;
 
 class Game_MainDialog {
 public:
@@ -47,6 +49,7 @@ public:
 private:
     static gboolean onDrawBackground(GtkWidget* widget, cairo_t* cr, gpointer self);
     static gboolean onDelete(GtkWidget* widget, GdkEvent* event, gpointer self);
+    static gboolean onWindowMessage(gint fd, GIOCondition condition, gpointer self);
     static gboolean onConfigure(GtkWidget* widget, GdkEventConfigure* event, gpointer self);
     void addChild(CBaseDialog* child, DialogPoint offset);
     void showChildrenFrom(size_t index);
@@ -68,6 +71,8 @@ private:
     int lastX_ = 0, lastY_ = 0;
     bool placed_ = false;
     std::vector<guint> timeouts_;
+    std::unique_ptr<WindowMessageReceiver> receiver_;
+    guint receiverWatch_ = 0;
 };
 
 }  // namespace veltrano

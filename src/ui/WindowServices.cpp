@@ -2,6 +2,7 @@
 
 #include <glib.h>
 
+#include "app/LaunchParams.h"
 #include "net/Scheduler.h"
 #include "report/Report.h"
 #include "update/Updater.h"
@@ -20,6 +21,13 @@ WindowServices defaultWindowServices() {
         extra.ad_tracking_id = adTrackingId;
         sendReport(dataType, &extra);
     };
+    s.setDownloadComplete = [](bool complete) { LaunchParams::instance()->setDownloadComplete(complete); };
+    s.isDownloadComplete = [] { return LaunchParams::instance()->isDownloadComplete(); };
+    s.setLoginHandler = [](LoginHandler handler) { LaunchParams::instance()->setLoginHandler(std::move(handler)); };
+    s.onLogin = [](const std::string& message) { LaunchParams::instance()->onLogin(message); };
+    s.buildWebUrl = [] { return LaunchParams::instance()->buildWebUrl(); };
+    s.setSenderWindow = [](int64_t id) { LaunchParams::instance()->setSenderWindow(id); };
+    s.notifyParentClosing = [] { LaunchParams::instance()->notifyParentClosing(); };
     s.startUpdater = [](std::function<void(unsigned, int, double, double)> callback) {
         Updater* updater = Updater::instance();
         updater->m_callback = [callback](Updater::UpdaterState state, Updater::UpdaterCode code, double a,

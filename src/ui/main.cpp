@@ -1,0 +1,25 @@
+// The windowed launcher: start-up runs, and its owner dialog step shows the launcher window until
+// the player closes it or the game starts.
+
+#include <gtk/gtk.h>
+
+#include "app/CVeltranoApp.h"
+#include "config/Log.h"
+#include "ui/Game_MainDialog.h"
+#include "ui/WindowServices.h"
+
+int main(int argc, char** argv) {
+    veltrano::CVeltranoApp app(argc, argv);
+    app.setOwnerDialogRunner([&argc, &argv] {
+        if (!gtk_init_check(&argc, &argv)) {
+            veltrano::writeLog("no display: the launcher window cannot open");
+            return;
+        }
+        // Never destroyed before the process ends: the updater and pending requests may still call in.
+        auto* dialog = new veltrano::Game_MainDialog(veltrano::defaultWindowServices());
+        if (dialog->OnInitDialog()) dialog->run();
+        else veltrano::writeLog("the launcher window could not be created");
+    });
+    app.InitInstance();
+    return app.ExitInstance();
+}
