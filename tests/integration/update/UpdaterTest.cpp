@@ -1,0 +1,173 @@
+// The Updater driven in-process: its callback contract, seen from the window's side.
+
+#include "update/Updater.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "UpdateFixture.h"
+#include "config/LauncherConfig.h"
+#include "net/Scheduler.h"
+#include "platform/FileUtils.h"
+#include "update/Pack.h"
+
+namespace veltrano::test {
+namespace {
+
+struct Event {
+    int state;
+    int code;
+    double a, b;
+    bool onCaller;
+};
+
+class UpdaterRun : public UpdateFixture {
+protected:
+    // Runs a fresh Updater to its outcome the way the window does: 30 ms ticks on this thread.
+    std::vector<Event> run(Updater* updater, int timeoutSeconds = 60) {
+        std::mutex m;
+        std::vector<Event> events;
+        std::atomic<bool> ended{false};
+        const auto caller = std::this_thread::get_id();
+        updater->m_callback = [&](Updater::UpdaterState s, Updater::UpdaterCode c, double a, double b) {
+            std::lock_guard<std::mutex> g(m);
+            events.push_back({s, c, a, b, std::this_thread::get_id() == caller});
+            if (c != Updater::Progress) ended = true;
+        };
+        updater->start();
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+        while (!ended && std::chrono::steady_clock::now() < deadline) {
+            Scheduler::instance()->tick(0.03f);
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        }
+        // Late calls after the outcome would show up here.
+        for (int i = 0; i < 10; ++i) {
+            Scheduler::instance()->tick(0.03f);
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        }
+        std::lock_guard<std::mutex> g(m);
+        updater->m_callback = nullptr;
+        return events;
+    }
+
+    // Never deleted: the extraction thread may still be returning from the last callback.
+    Updater* fresh() {
+        EXPECT_TRUE(env.loadConfig());
+        return new Updater();
+    }
+};
+
+TEST_F(UpdaterRun, ArchiveOf250EntriesGives250ProgressCallsThenOneFinish) {
+    std::filesystem::create_directories(env.root() + "/many");
+    for (int i = 0; i < 249; ++i)
+        std::ofstream(env.root() + "/many/f" + std::to_string(1000 + i) + ".txt") << "file " << i;
+    pack("3.1.0", {"--no-dir-entries", "--download-thread", "3"}, "many");
+    writeConfig();
+    Updater* updater = fresh();
+    EXPECT_TRUE(updater->m_noLocalVersion);
+    EXPECT_EQ(updater->m_curVer, "1.0.0");
+
+    std::vector<Event> events = run(updater);
+    ASSERT_FALSE(events.empty());
+    std::vector<Event> unzip, download;
+    for (const auto& e : events) {
+        if (e.code != Updater::Progress) continue;
+        (e.state == Updater::Decompress ? unzip : download).push_back(e);
+    }
+    ASSERT_EQ(unzip.size(), 250u);
+    for (size_t i = 0; i < unzip.size(); ++i) {
+        EXPECT_EQ(unzip[i].a, 250);
+        EXPECT_EQ(unzip[i].b, static_cast<double>(i));
+        EXPECT_FALSE(unzip[i].onCaller);  // extraction runs on its own thread
+    }
+    double last = 0;
+    for (const auto& e : download) {
+        EXPECT_EQ(e.a, static_cast<double>(packedSize()));
+        EXPECT_GE(e.b, last);
+        last = e.b;
+        EXPECT_TRUE(e.onCaller);
+    }
+    const Event& end = events.back();
+    EXPECT_EQ(end.state, Updater::Finish);
+    EXPECT_EQ(end.code, Updater::Ok);
+    EXPECT_EQ(end.a, 0);
+    EXPECT_EQ(end.b, 0);
+    EXPECT_EQ(std::count_if(events.begin(), events.end(),
+                            [](const Event& e) { return e.code != Updater::Progress; }),
+              1);
+    EXPECT_TRUE(updater->ended());
+    EXPECT_EQ(updater->m_downloadThread, 3);
+    EXPECT_EQ(updater->m_curVer, "3.1.0");
+    EXPECT_EQ(env.readFile("game/f1248.txt"), "file 248");
+}
+
+TEST_F(UpdaterRun, EqualVersionsNotifyOnlyFinish) {
+    makeGameFolder();
+    pack("1.0.7", {"--download-thread", "7"});
+    writeConfig();
+    ASSERT_TRUE(env.writeFile("game/version", "1.0.7"));
+    Updater* updater = fresh();
+    EXPECT_FALSE(updater->m_noLocalVersion);
+    std::vector<Event> events = run(updater);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].state, Updater::Finish);
+    EXPECT_EQ(events[0].code, Updater::Ok);
+    EXPECT_TRUE(events[0].onCaller);
+    // Stored although nothing is downloaded.
+    EXPECT_EQ(updater->m_downloadThread, 7);
+    EXPECT_EQ(updater->m_svrVer, "1.0.7");
+}
+
+TEST_F(UpdaterRun, ResumedBytesAreTheSpeedBase) {
+    std::filesystem::create_directories(env.root() + "/big");
+    std::string blob;
+    uint32_t x = 7;
+    for (size_t i = 0; i < (2u << 20); ++i) {
+        x = x * 1664525u + 1013904223u;
+        blob += static_cast<char>(x >> 24);
+    }
+    std::ofstream(env.root() + "/big/blob.bin", std::ios::binary) << blob;
+    pack("1.1.0", {"--level", "0", "--download-thread", "1"}, "big");
+    writeConfig();
+    // A piece left by an earlier run: the first 600000 bytes of the archive.
+    std::string zip = readAbsolute(wwwPath("game-1.1.0.zip"));
+    std::string piece = FileUtils::instance()->writableDirectory() + "game-1.1.0.zip.tmp0";
+    std::ofstream(piece, std::ios::binary) << zip.substr(0, 600000);
+    ASSERT_TRUE(server.addFault(R"({"path":"/game-1.1.0.zip","rate":1000000})"));
+
+    Updater* updater = fresh();
+    std::vector<Event> events = run(updater);
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.back().code, Updater::Ok);
+    EXPECT_GE(updater->m_baseBytes.load(), 600000u);
+    EXPECT_LT(updater->m_baseBytes.load(), zip.size());
+    auto ranges = server.ranges("/game-1.1.0.zip");
+    ASSERT_EQ(ranges.size(), 1u);
+    EXPECT_EQ(ranges[0].substr(0, 13), "bytes=600000-");
+}
+
+TEST_F(UpdaterRun, ManifestHandlingEndsTheRunOnce) {
+    writeConfig();
+    Updater* updater = fresh();
+    std::vector<Event> events;
+    updater->m_callback = [&](Updater::UpdaterState s, Updater::UpdaterCode c, double a, double b) {
+        events.push_back({s, c, a, b, true});
+    };
+    updater->handleManifest(R"({"version":"2.0","games":{}})");
+    updater->handleManifest(R"({"version":"2.0","games":{}})");
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].state, Updater::CheckVersion);
+    EXPECT_EQ(events[0].code, Updater::VerFileFailed);
+    EXPECT_NE(env.readFile("Veltrano.log").find("m_svrVer:2.0 m_curVer:1.0.0"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace veltrano::test
