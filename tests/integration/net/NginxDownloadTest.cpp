@@ -1,0 +1,50 @@
+// A download of several MiB in ten ranges from a real web server.
+
+#include <gtest/gtest.h>
+
+#include "NetTestSupport.h"
+#include "net/DownloadFile.h"
+#include "support/Nginx.h"
+#include "support/TestEnv.h"
+#include "util/Encoding.h"
+
+namespace veltrano::test {
+namespace {
+
+std::string md5Of(const std::string& bytes) {
+    Md5Context ctx;
+    md5Init(&ctx);
+    md5Append(&ctx, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    unsigned char digest[16];
+    md5Finish(&ctx, digest);
+    return md5DigestHex(digest);
+}
+
+TEST(NginxDownloadTest, SeveralMiBInTenRangesMatchTheDigest) {
+    if (Nginx::executable().empty()) GTEST_SKIP() << "nginx is not installed";
+    TestEnv env;
+    TempFolder web, work, download;
+    std::string source = randomBytes((6 << 20) + 12345, 21);
+    writeFile(web.file("game.zip"), source);
+    Nginx nginx;
+    ASSERT_TRUE(nginx.start(web.path(), work.path())) << nginx.error();
+
+    std::string savePath = download.file("game.zip");
+    std::vector<unsigned> events;
+    DownloadFile::create([&](unsigned event, DownloadFile*) { events.push_back(event); },
+                         nginx.url("/game.zip"), savePath, source.size(), 10)
+        ->start();
+    ASSERT_TRUE(pumpUntil([&] { return !events.empty() && events.back() != kDownloadFileProgress; }));
+    EXPECT_EQ(events.back(), kDownloadFileCompleted);
+    std::string got = readFile(savePath);
+    EXPECT_EQ(got.size(), source.size());
+    EXPECT_EQ(md5Of(got), md5Of(source));
+    // Every range was asked for and answered with 206.
+    std::string log = readFile(work.file("access.log"));
+    size_t partial = 0;
+    for (size_t pos = 0; (pos = log.find("\" 206 ", pos)) != std::string::npos; ++pos) ++partial;
+    EXPECT_EQ(partial, 10u);
+}
+
+}  // namespace
+}  // namespace veltrano::test
