@@ -373,6 +373,11 @@ void serveFile(const Options& opts, const httplib::Request& req, httplib::Respon
 }
 
 void collectReport(const Options& opts, const httplib::Request& req, httplib::Response& res) {
+    if (req.path.rfind("/__", 0) == 0) {
+        res.status = 404;
+        res.set_content("unknown control path\n", "text/plain");
+        return;
+    }
     std::optional<Rule> rule = takeRule(req.path, "");
     if (rule && rule->delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(rule->delayMs));
     if (rule && rule->status) {
