@@ -168,6 +168,7 @@ gboolean CVeltranoDlg::onTimer(gpointer self) {
 
 void CVeltranoDlg::showError(int code) {
     std::string text = formatErrorText(LauncherConfig::instance()->error_text(), code);
+    writeLog("CVeltranoDlg error box: %s", text.c_str());
     if (messageBox_) gtk_widget_destroy(messageBox_);
     // Not run in a nested loop: the timer keeps ticking the scheduler while the box is open.
     messageBox_ = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_OTHER, GTK_BUTTONS_OK, "%s",

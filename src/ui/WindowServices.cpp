@@ -23,7 +23,9 @@ WindowServices defaultWindowServices() {
     };
     s.setDownloadComplete = [](bool complete) { LaunchParams::instance()->setDownloadComplete(complete); };
     s.isDownloadComplete = [] { return LaunchParams::instance()->isDownloadComplete(); };
-    s.setLoginHandler = [](LoginHandler handler) { LaunchParams::instance()->setLoginHandler(std::move(handler)); };
+    s.setLoginHandler = [](LoginHandler handler) {
+        LaunchParams::instance()->setLoginHandler(std::move(handler));
+    };
     s.onLogin = [](const std::string& message) { LaunchParams::instance()->onLogin(message); };
     s.buildWebUrl = [] { return LaunchParams::instance()->buildWebUrl(); };
     s.setSenderWindow = [](int64_t id) { LaunchParams::instance()->setSenderWindow(id); };

@@ -17,8 +17,10 @@ int main(int argc, char** argv) {
         }
         // Never destroyed before the process ends: the updater and pending requests may still call in.
         auto* dialog = new veltrano::Game_MainDialog(veltrano::defaultWindowServices());
-        if (dialog->OnInitDialog()) dialog->run();
-        else veltrano::writeLog("the launcher window could not be created");
+        if (dialog->OnInitDialog())
+            dialog->run();
+        else
+            veltrano::writeLog("the launcher window could not be created");
     });
     app.InitInstance();
     return app.ExitInstance();
