@@ -236,6 +236,10 @@ ReadStatus FileUtils::readCounted(const std::string& path, ResizableBuffer* buff
     const std::string resolved = fullPath(path);
     if (resolved.empty() || !fileExistsInternal(resolved)) return ReadStatus::Missing;
 
+    // Only regular files: opening a FIFO or a device could block for ever.
+    struct stat before;
+    if (stat(toNativePath(resolved).c_str(), &before) != 0 || !S_ISREG(before.st_mode))
+        return ReadStatus::CannotOpen;
     FILE* f = std::fopen(toNativePath(resolved).c_str(), "rbe");
     if (!f) return ReadStatus::CannotOpen;
     struct stat st;

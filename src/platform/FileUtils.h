@@ -21,7 +21,7 @@ public:
     Data& operator=(Data&& other) noexcept;
     ~Data();
 
-    // Takes ownership of a block allocated with malloc.
+    // Takes ownership of a block allocated with malloc; frees the block held before.
     void fastSet(unsigned char* bytes, size_t size);
     // Copies the bytes.
     void copy(const unsigned char* bytes, size_t size);

@@ -137,6 +137,9 @@ TEST_F(FileUtilsTest, ReadStatuses) {
     EXPECT_EQ(text, "");
     EXPECT_EQ(fu()->readText("missing.txt"), "");
 
+    ASSERT_EQ(mkfifo(env.path("pipe").c_str(), 0644), 0);
+    EXPECT_EQ(fu()->readInto("pipe", &adapter), ReadStatus::CannotOpen) << "a FIFO is never opened";
+
     if (geteuid() != 0) {
         ASSERT_TRUE(env.writeFile("locked.txt", "x"));
         ASSERT_EQ(chmod(env.path("locked.txt").c_str(), 0), 0);
