@@ -1,0 +1,165 @@
+#!/usr/bin/env bash
+# Update benchmark: veltrano-update from no installation to finished (manifest, ranged download,
+# digest, extraction) against the same work done by established tools in sequence
+# (aria2c -x10 -s10, md5sum, unzip -q), both served by nginx on loopback.
+#
+#   bench/update/run.sh [--build DIR] [--size-mib N] [--runs N] [--keep]
+#
+# --build     build folder holding tools/veltrano-update and tools/veltrano-pack (default: build)
+# --size-mib  size of the generated game (default: 1024)
+# --runs      measured runs of each side; medians are reported (default: 3)
+# --keep      keep the generated data (it lives in BUILD/bench-update and is deleted otherwise)
+#
+# Needs: nginx, aria2c, md5sum, unzip, GNU time (/usr/bin/time), python3.
+set -euo pipefail
+
+repo=$(cd "$(dirname "$0")/../.." && pwd)
+build="$repo/build"
+size_mib=1024
+runs=3
+keep=0
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --build) build=$(cd "$2" && pwd); shift 2 ;;
+        --size-mib) size_mib=$2; shift 2 ;;
+        --runs) runs=$2; shift 2 ;;
+        --keep) keep=1; shift ;;
+        -h|--help) sed -n '2,14p' "$0"; exit 0 ;;
+        *) echo "unknown argument $1" >&2; exit 1 ;;
+    esac
+done
+
+update="$build/tools/veltrano-update/veltrano-update"
+packer="$build/tools/veltrano-pack/veltrano-pack"
+for tool in "$update" "$packer"; do
+    [ -x "$tool" ] || { echo "missing $tool: build the targets veltrano-update and veltrano-pack first" >&2; exit 1; }
+done
+for tool in nginx aria2c md5sum unzip python3; do
+    command -v "$tool" >/dev/null || [ -x "/usr/sbin/$tool" ] || { echo "missing $tool" >&2; exit 1; }
+done
+[ -x /usr/bin/time ] || { echo "missing GNU time (/usr/bin/time)" >&2; exit 1; }
+nginx_bin=$(command -v nginx || echo /usr/sbin/nginx)
+
+work="$build/bench-update"
+nginx_pid=""
+cleanup() {
+    if [ -n "$nginx_pid" ]; then kill "$nginx_pid" 2>/dev/null || true; wait "$nginx_pid" 2>/dev/null || true; fi
+    if [ "$keep" = 0 ]; then rm -rf "$work"; fi
+}
+trap cleanup EXIT
+rm -rf "$work"
+mkdir -p "$work"/{game,www,launcher,xdg,runtime,nginx,tools-out}
+chmod 700 "$work/runtime"
+
+echo "== generating a game of $size_mib MiB in $work/game"
+python3 - "$work/game" "$size_mib" <<'PY'
+import os, random, sys
+root, size_mib = sys.argv[1], int(sys.argv[2])
+total = size_mib << 20
+rng = random.Random(20261208)
+words = [("".join(rng.choice("abcdefghijklmnopqrstuvwxyz") for _ in range(rng.randint(3, 9)))).encode() for _ in range(2000)]
+def compressible(n):
+    # Text-like: words and numbers, deflates to roughly a third.
+    out = bytearray()
+    while len(out) < n:
+        line = b" ".join(rng.choice(words) for _ in range(12)) + b" %d\n" % rng.randint(0, 10**6)
+        out += line
+    return bytes(out[:n])
+written, index = 0, 0
+while written < total:
+    # Mixed sizes: many small files, some large ones.
+    kind = rng.random()
+    n = rng.randint(1 << 10, 64 << 10) if kind < 0.65 else rng.randint(64 << 10, 1 << 20) if kind < 0.98 else rng.randint(2 << 20, 16 << 20)
+    n = min(n, total - written)
+    folder = os.path.join(root, "pak%02d" % (index % 40), "sub%d" % (index % 7))
+    os.makedirs(folder, exist_ok=True)
+    # Half of the bytes compress, half are random.
+    data = compressible(n) if index % 2 == 0 else os.urandom(n)
+    with open(os.path.join(folder, "f%05d.dat" % index), "wb") as f:
+        f.write(data)
+    written += n
+    index += 1
+print("%d files, %d bytes" % (index, written))
+PY
+printf '#!/bin/sh\nexit 0\n' > "$work/game/run.sh"; chmod +x "$work/game/run.sh"
+
+echo "== packing"
+"$packer" --game "$work/game" --version 2.0.0 --out-dir "$work/www" --download-thread 10 >/dev/null
+zip="$work/www/game-2.0.0.zip"
+zip_bytes=$(stat -c %s "$zip")
+entries=$(unzip -Z1 "$zip" | wc -l)
+rm -rf "$work/game"
+echo "archive: $zip_bytes bytes, $entries entries"
+
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1]); s.close()')
+user_line=""
+[ "$(id -u)" = 0 ] && user_line="user root;"
+cat > "$work/nginx/nginx.conf" <<CONF
+$user_line
+worker_processes 2;
+pid $work/nginx/nginx.pid;
+error_log $work/nginx/error.log;
+events { worker_connections 256; }
+http {
+    access_log off;
+    client_body_temp_path $work/nginx/body;
+    proxy_temp_path $work/nginx/proxy;
+    fastcgi_temp_path $work/nginx/fastcgi;
+    uwsgi_temp_path $work/nginx/uwsgi;
+    scgi_temp_path $work/nginx/scgi;
+    sendfile on;
+    server {
+        listen 127.0.0.1:$port;
+        root $work/www;
+        location /report { return 204; }
+    }
+}
+CONF
+"$nginx_bin" -p "$work/nginx" -c "$work/nginx/nginx.conf" -g 'daemon off;' &
+nginx_pid=$!
+for _ in $(seq 50); do
+    curl -fs "http://127.0.0.1:$port/version.json" >/dev/null 2>&1 && break
+    sleep 0.1
+done
+base="http://127.0.0.1:$port"
+cat > "$work/launcher/launcher.cfg" <<CFG
+{"ver_url":"$base/version.json","ver_src_url":"$base/version.json","game_url":"$base/","game_src_url":"$base/",
+ "game_dir":"game","game_exe_name":"run.sh","report_url":"$base/report","app_name":"bench"}
+CFG
+
+export XDG_DATA_HOME="$work/xdg" XDG_RUNTIME_DIR="$work/runtime"
+times_ours=()
+times_tools=()
+mem_ours=0
+mem_tools=0
+median() { printf '%s\n' "$@" | sort -g | awk '{a[NR]=$1} END {print (NR%2) ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2}'; }
+fresh_install() { rm -rf "$work/launcher/game" "$work/launcher/Install.log" "$work/launcher/Veltrano.log" "$work/xdg/veltrano" "$work/tools-out"; mkdir -p "$work/tools-out"; sync; }
+measure() {  # prints "seconds maxrss_kib"
+    /usr/bin/time -f '%e %M' -o "$work/time.out" "$@" >/dev/null 2>"$work/stderr.out" || { cat "$work/stderr.out" >&2; return 1; }
+    cat "$work/time.out"
+}
+
+for run in $(seq "$runs"); do
+    fresh_install
+    read -r t m < <(measure "$update" --dir "$work/launcher") || { tail -5 "$work/launcher/Veltrano.log" >&2; exit 1; }
+    times_ours+=("$t"); [ "$m" -gt "$mem_ours" ] && mem_ours=$m
+    [ "$(cat "$work/launcher/game/version")" = 2.0.0 ] || { echo "veltrano-update did not install" >&2; exit 1; }
+
+    fresh_install
+    read -r t1 m1 < <(measure aria2c -q -x10 -s10 -k1M --file-allocation=none --allow-overwrite=true \
+        --auto-file-renaming=false -d "$work/tools-out" -o game.zip "$base/game-2.0.0.zip")
+    read -r t2 m2 < <(measure md5sum "$work/tools-out/game.zip")
+    read -r t3 m3 < <(measure unzip -q -o "$work/tools-out/game.zip" -d "$work/tools-out/game")
+    total=$(echo "$t1 + $t2 + $t3" | bc -l)
+    times_tools+=("$total")
+    for m in $m1 $m2 $m3; do [ "$m" -gt "$mem_tools" ] && mem_tools=$m; done
+    echo "run $run: veltrano-update ${times_ours[-1]} s; aria2c $t1 s + md5sum $t2 s + unzip $t3 s = $total s"
+done
+
+ours=$(median "${times_ours[@]}")
+tools=$(median "${times_tools[@]}")
+ratio=$(echo "$ours / $tools" | bc -l)
+printf '\narchive                     %s MiB, %s entries, %s runs\n' "$((zip_bytes >> 20))" "$entries" "$runs"
+printf 'veltrano-update (median)    %.2f s   peak RSS %d MiB\n' "$ours" "$((mem_ours / 1024))"
+printf 'aria2c+md5sum+unzip (median) %.2f s   peak RSS %d MiB\n' "$tools" "$((mem_tools / 1024))"
+printf 'ratio                       %.2f (goal: at most 0.9)\n' "$ratio"
