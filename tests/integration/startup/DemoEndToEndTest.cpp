@@ -1,0 +1,283 @@
+// The demo as a player meets it: the launcher window under a virtual display updates the demo game
+// from the demo server, the player presses "Play" once it is enabled, and the game starts with the
+// login while the launcher ends.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/TestEnv.h"
+#include "util/Encoding.h"
+
+extern char** environ;
+
+#ifdef VELTRANO_PATH
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using veltrano::test::TestEnv;
+
+namespace {
+
+// Starts argv with its standard output on outFd (-1: inherited) and `extraEnv` ("NAME=value")
+// over this process's environment.
+pid_t spawnWithOutput(const std::vector<std::string>& argv, int outFd,
+                      const std::vector<std::string>& extraEnv = {}) {
+    std::vector<std::string> envText = extraEnv;
+    for (char** e = environ; *e; ++e) {
+        const std::string entry = *e;
+        const std::string name = entry.substr(0, entry.find('=') + 1);
+        bool overridden = false;
+        for (const std::string& x : extraEnv) overridden = overridden || x.rfind(name, 0) == 0;
+        if (!overridden) envText.push_back(entry);
+    }
+    std::vector<char*> envp;
+    for (std::string& e : envText) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (outFd >= 0) posix_spawn_file_actions_adddup2(&actions, outFd, 1);
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data()) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+void stop(pid_t pid) {
+    if (pid <= 0) return;
+    kill(pid, SIGTERM);
+    for (int i = 0; i < 50; ++i) {
+        if (waitpid(pid, nullptr, WNOHANG) == pid) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+}
+
+// Reads lines from a descriptor until one starts with `prefix`; empty after the deadline.
+std::string readLineStartingWith(int fd, const std::string& prefix, std::chrono::seconds limit) {
+    std::string buffer;
+    const auto deadline = Clock::now() + limit;
+    while (Clock::now() < deadline) {
+        size_t start = 0;
+        for (size_t nl; (nl = buffer.find('\n', start)) != std::string::npos; start = nl + 1) {
+            const std::string line = buffer.substr(start, nl - start);
+            if (line.rfind(prefix, 0) == 0) return line;
+        }
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 200) <= 0) continue;
+        char chunk[4096];
+        const ssize_t n = read(fd, chunk, sizeof chunk);
+        if (n <= 0) break;
+        buffer.append(chunk, static_cast<size_t>(n));
+    }
+    return {};
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::string run(const std::string& command) {
+    std::string out;
+    if (FILE* p = popen(command.c_str(), "r")) {
+        char buf[65536];
+        size_t n;
+        while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+        pclose(p);
+    }
+    return out;
+}
+
+// The login page's player id for a name: 32-bit FNV-1a, folded into 1..1000000.
+unsigned playerId(const std::string& name) {
+    uint32_t h = 0x811c9dc5u;
+    for (unsigned char c : name) {
+        h ^= c;
+        h *= 0x01000193u;
+    }
+    return h % 1000000 + 1;
+}
+
+struct Screenshot {
+    int width = 0, height = 0;
+    std::string rgb;
+    bool orange(int x, int y) const {
+        const auto* p = reinterpret_cast<const unsigned char*>(rgb.data()) + 3 * (size_t(y) * width + x);
+        return p[0] > 220 && p[1] > 100 && p[1] < 225 && p[2] < 150;
+    }
+};
+
+Screenshot takeScreenshot(const std::string& display) {
+    Screenshot shot;
+    const std::string ppm = run("import -display " + display + " -window root -depth 8 ppm:- 2>/dev/null");
+    int maxval = 0, used = 0;
+    if (std::sscanf(ppm.c_str(), "P6 %d %d %d%n", &shot.width, &shot.height, &maxval, &used) != 3) return {};
+    const size_t size = size_t(shot.width) * shot.height * 3;
+    if (maxval != 255 || ppm.size() < size_t(used) + 1 + size) return {};
+    shot.rgb = ppm.substr(used + 1, size);
+    return shot;
+}
+
+// The centre of the enabled "Play" button: the one orange area at least 30 pixels tall (the
+// progress fill, of the same colours, is much flatter). False while there is none.
+bool findPlayButton(const Screenshot& shot, int* x, int* y) {
+    int minX = shot.width, maxX = -1, minY = shot.height, maxY = -1;
+    for (int cx = 0; cx < shot.width; ++cx) {
+        int run = 0;
+        for (int cy = 0; cy < shot.height; ++cy) {
+            run = shot.orange(cx, cy) ? run + 1 : 0;
+            if (run >= 30) {
+                minX = std::min(minX, cx);
+                maxX = std::max(maxX, cx);
+                minY = std::min(minY, cy - run + 1);
+                maxY = std::max(maxY, cy);
+            }
+        }
+    }
+    if (maxX < 0 || maxX - minX < 40) return false;
+    *x = (minX + maxX) / 2;
+    *y = (minY + maxY) / 2;
+    return true;
+}
+
+std::set<std::string> reportTypes(const std::string& reportsFile) {
+    std::set<std::string> types;
+    std::istringstream in(readFile(reportsFile));
+    std::string line;
+    const std::string key = "\"data_type\":\"";
+    while (std::getline(in, line)) {
+        const size_t at = line.find(key);
+        if (at == std::string::npos) continue;
+        const size_t start = at + key.size();
+        types.insert(line.substr(start, line.find('"', start) - start));
+    }
+    return types;
+}
+
+std::string launchValue(const std::string& record, const std::string& name) {
+    std::istringstream in(record);
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind(name + "=", 0) == 0) return line.substr(name.size() + 1);
+    return "<absent>";
+}
+
+}  // namespace
+
+TEST(DemoEndToEnd, PlayerPressesPlayAndTheGameStartsWithTheLogin) {
+    for (const char* tool : {"Xvfb", "xdotool", "import", "convert", "c++"})
+        if (run(std::string("command -v ") + tool).empty()) GTEST_SKIP() << tool << " is not installed";
+    TestEnv env;
+
+    // A private display.
+    int displayPipe[2];
+    ASSERT_EQ(pipe(displayPipe), 0);
+    const pid_t xvfb = spawnWithOutput(
+        {"Xvfb", "-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"}, displayPipe[1]);
+    ASSERT_GT(xvfb, 0);
+    close(displayPipe[1]);
+    std::string number;
+    for (char c; read(displayPipe[0], &c, 1) == 1 && c != '\n';) number += c;
+    close(displayPipe[0]);
+    ASSERT_FALSE(number.empty()) << "Xvfb did not start";
+    const std::string display = ":" + number;
+
+    // The demo installation and its server, prepared by the demo script into this test's folder.
+    const std::string out = env.root() + "/demo";
+    int demoPipe[2];
+    ASSERT_EQ(pipe2(demoPipe, O_CLOEXEC), 0);
+    const pid_t demo = spawnWithOutput({std::string(VELTRANO_SOURCE_DIR) + "/demo/run.sh",
+                                        VELTRANO_BINARY_DIR, "--out", out, "--serve-only"},
+                                       demoPipe[1], {"DEMO_GAME_MIB=6", "DEMO_RATE=300000"});
+    close(demoPipe[1]);
+    ASSERT_GT(demo, 0);
+    const std::string ready = readLineStartingWith(demoPipe[0], "demo ready: ", std::chrono::seconds(240));
+    ASSERT_FALSE(ready.empty()) << "the demo script did not get ready";
+    const std::string install = out + "/demo-install";
+    ASSERT_TRUE(fs::exists(install + "/veltrano"));
+
+    // The player starts the launcher the way the portal does.
+    // GTK and WebKit keep allocations until exit that the leak checker would report.
+    const pid_t launcher =
+        spawnWithOutput({install + "/veltrano", "--token=demo-portal-token", "--source=demo", "--serverid=7"},
+                        -1, {"DISPLAY=" + display, "ASAN_OPTIONS=detect_leaks=0"});
+    ASSERT_GT(launcher, 0);
+
+    const std::string record = install + "/game/launch.txt";
+    bool clicked = false;
+    const auto deadline = Clock::now() + std::chrono::seconds(180);
+    while (!fs::exists(record) && Clock::now() < deadline) {
+        int x = 0, y = 0;
+        if (findPlayButton(takeScreenshot(display), &x, &y)) {
+            run("DISPLAY=" + display + " xdotool mousemove --sync " + std::to_string(x) + " " +
+                std::to_string(y) + " click 1");
+            clicked = true;
+        }
+        for (int i = 0; i < 20 && !fs::exists(record); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_TRUE(clicked) << "the Play button never became enabled";
+    ASSERT_TRUE(fs::exists(record)) << "the demo game did not start";
+
+    // The launcher ends once the game runs.
+    int status = -1;
+    for (int i = 0; i < 300 && waitpid(launcher, &status, WNOHANG) == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const bool launcherEnded = WIFEXITED(status) || WIFSIGNALED(status);
+    if (!launcherEnded) stop(launcher);
+    EXPECT_TRUE(launcherEnded);
+
+    const std::string launch = readFile(record);
+    const std::string uid = std::to_string(playerId("Traveller"));
+    const std::string login = "{\"uid\":" + uid + ",\"callback_info\":\"realm7-" + uid + "\"}";
+    EXPECT_EQ(launchValue(launch, "uid"), uid) << launch;
+    EXPECT_EQ(launchValue(launch, "cbinfo"), "realm7-" + uid) << launch;
+    EXPECT_EQ(launchValue(launch, "gametoken"), veltrano::base64Encode(login)) << launch;
+    EXPECT_NE(launch.find("\narg=--token=demo-portal-token\n"), std::string::npos) << launch;
+    const std::string gamePid = launchValue(launch, "pid");
+    if (gamePid != "<absent>") kill(static_cast<pid_t>(std::stol(gamePid)), SIGKILL);
+
+    const std::set<std::string> wanted{"1001", "1003", "1007", "1008", "1010", "1012", "1013"};
+    std::set<std::string> types;
+    for (int i = 0; i < 100; ++i) {
+        types = reportTypes(out + "/demo-reports.jsonl");
+        if (std::includes(types.begin(), types.end(), wanted.begin(), wanted.end())) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    for (const std::string& type : wanted) EXPECT_TRUE(types.count(type)) << "report " << type << " missing";
+
+    stop(demo);
+    close(demoPipe[0]);
+    stop(xvfb);
+}
+
+#else
+
+TEST(DemoEndToEnd, PlayerPressesPlayAndTheGameStartsWithTheLogin) {
+    GTEST_SKIP() << "the windowed launcher is not part of this build";
+}
+
+#endif
