@@ -80,6 +80,9 @@ void CVeltranoDlg::OnUpdaterEvent(unsigned state, int code, double total, double
 
 void CVeltranoDlg::OnLoginReady(const std::string& uid, const std::string& gameToken,
                                 const std::string& callbackInfo) {
+    uid_ = uid;
+    gameToken_ = gameToken;
+    callbackInfo_ = callbackInfo;
     if (services_.startGame) {
         if (services_.startGame(uid, gameToken, callbackInfo)) gameStarted();
         return;

@@ -53,7 +53,9 @@ public:
     ProgressModel& model() { return model_; }
     unsigned redrawCount() const { return redraws_; }
     const std::string& launcherCommandLine() const { return starter_.launcherCommandLine(); }
-    const std::string& uid() const { return starter_.uid(); }
+    const std::string& uid() const { return uid_; }
+    const std::string& gameToken() const { return gameToken_; }
+    const std::string& callbackInfo() const { return callbackInfo_; }
 
     // The visible points of a game start.
     void gameStarted() override;
@@ -81,6 +83,7 @@ private:
     cairo_surface_t* closeImage_ = nullptr;
     std::string fontName_ = "Arial";
     GameStarter starter_{this};
+    std::string uid_, gameToken_, callbackInfo_;
     ViewFrame frame_;
     bool framed_ = false;
     unsigned redraws_ = 0;

@@ -45,6 +45,8 @@ public:
     const std::vector<CBaseDialog*>& children() const { return children_; }
     const std::vector<DialogPoint>& offsets() const { return offsets_; }
     bool closing() const { return closing_; }
+    // The loop has been asked to end (or will not start).
+    bool loopEnded() const { return loopEnded_; }
 
 private:
     static gboolean onDrawBackground(GtkWidget* widget, cairo_t* cr, gpointer self);

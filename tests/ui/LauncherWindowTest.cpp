@@ -21,6 +21,7 @@
 
 #include <gtest/gtest.h>
 
+#include "XvfbSession.h"
 #include "platform/WindowMessage.h"
 #include "support/DevServer.h"
 #include "support/TestEnv.h"
@@ -68,24 +69,6 @@ bool waitFor(const std::function<bool()>& condition, int timeoutMs) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     return condition();
-}
-
-// Runs a program to its end and returns its standard output.
-std::string capture(const std::vector<std::string>& argv, int* exitStatus = nullptr) {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) return {};
-    std::string error;
-    pid_t pid = spawnChild(argv, fds[1], &error);
-    close(fds[1]);
-    std::string out;
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(fds[0], buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
-    close(fds[0]);
-    int status = -1;
-    if (pid > 0) waitpid(pid, &status, 0);
-    if (exitStatus) *exitStatus = status;
-    return out;
 }
 
 bool writePng(const std::string& path, int w, int h, const std::function<void(cairo_t*)>& paint) {
@@ -139,7 +122,8 @@ private:
 class LauncherWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(startXvfb());
+        ASSERT_NE(sharedXvfb(), nullptr);
+        display_ = sharedXvfb()->display();
         writeSkin();
         ASSERT_TRUE(packGame());
         writePage();
@@ -148,37 +132,9 @@ protected:
 
     void TearDown() override {
         if (launcher_ > 0) stopChild(launcher_, SIGTERM);
-        if (xvfb_ > 0) stopChild(xvfb_, SIGTERM);
     }
 
     std::string srvDir() const { return env_.root() + "/srv"; }
-
-    bool startXvfb() {
-        int fds[2];
-        if (pipe2(fds, O_CLOEXEC) != 0) return false;
-        std::string error;
-        // Xvfb picks a free display itself and tells its number on the descriptor given.
-        xvfb_ = spawnChild(
-            {"/usr/bin/Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"}, fds[1],
-            &error);
-        close(fds[1]);
-        std::string number;
-        pollfd p{fds[0], POLLIN, 0};
-        auto end = Clock::now() + std::chrono::seconds(10);
-        while (xvfb_ > 0 && Clock::now() < end && number.find('\n') == std::string::npos) {
-            if (poll(&p, 1, 200) > 0) {
-                char buf[32];
-                ssize_t n = read(fds[0], buf, sizeof buf);
-                if (n <= 0) break;
-                number.append(buf, static_cast<size_t>(n));
-            }
-        }
-        close(fds[0]);
-        if (number.find('\n') == std::string::npos) return false;
-        display_ = ":" + number.substr(0, number.find('\n'));
-        setenv("DISPLAY", display_.c_str(), 1);
-        return true;
-    }
 
     void writeSkin() {
         std::string res = env_.launcherDir() + "res/";
@@ -341,7 +297,6 @@ document.getElementById('login').onclick = function () {
 
     TestEnv env_;
     DevServer server_;
-    pid_t xvfb_ = -1;
     pid_t launcher_ = -1;
     std::string display_;
     int winX_ = 0, winY_ = 0;
@@ -349,7 +304,7 @@ document.getElementById('login').onclick = function () {
 
 TEST_F(LauncherWindowTest, SkinPageMaskAndFullBarAfterTheUpdate) {
     // The manifest is held back a little so the page can ask before the game is ready.
-    ASSERT_TRUE(server_.addFault(R"({"path":"/version.json","delay_ms":1500})"));
+    ASSERT_TRUE(server_.addFault(R"({"path":"/version.json","delay_ms":3000,"times":1})"));
     startLauncher(config());
     ASSERT_TRUE(waitFor([this] { return !reportsOfKind("kind", "complete").empty(); }, 30000))
         << "the page never saw the download complete\n"
