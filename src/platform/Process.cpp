@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 extern char** environ;
@@ -71,6 +72,14 @@ bool parsePid(const char* name, pid_t* pid) {
     return value > 0;
 }
 
+// The state letter of /proc/<pid>/stat; it follows the command name, which may hold ")" itself.
+char readState(const std::string& procDir) {
+    std::ifstream in(procDir + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    size_t close = stat.rfind(')');
+    return close != std::string::npos && close + 2 < stat.size() ? stat[close + 2] : '?';
+}
+
 ProcessEntry describeProcess(pid_t pid) {
     ProcessEntry entry;
     entry.pid = pid;
@@ -92,7 +101,11 @@ std::vector<ProcessEntry> listUserProcesses() {
         pid_t pid = 0;
         if (!parsePid(item->d_name, &pid) || pid == self) continue;
         uid_t owner = 0;
-        if (!readRealUid(std::string("/proc/") + item->d_name, &owner) || owner != me) continue;
+        const std::string dir = std::string("/proc/") + item->d_name;
+        if (!readRealUid(dir, &owner) || owner != me) continue;
+        // An ended process waiting to be reaped no longer runs anything.
+        const char state = readState(dir);
+        if (state == 'Z' || state == 'X') continue;
         result.push_back(describeProcess(pid));
     }
     closedir(proc);

@@ -99,6 +99,15 @@ TEST_F(GameProcesses, ListsOwnChildrenButNeverItself) {
         }
     }
     EXPECT_TRUE(found);
+
+    // Once ended but not yet reaped it is gone from the list.
+    ASSERT_TRUE(killProcess(pid));
+    for (int i = 0; i < 2000 && found; ++i) {
+        found = false;
+        for (const ProcessEntry& p : listUserProcesses()) found = found || p.pid == pid;
+        if (found) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_FALSE(found);
     EXPECT_FALSE(killProcess(getpid()));
     EXPECT_FALSE(killProcess(0));
 }
