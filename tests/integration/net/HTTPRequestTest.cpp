@@ -256,6 +256,22 @@ TEST_F(HTTPSRequestTest, CaFileMakesItsCertificatesTrusted) {
     EXPECT_EQ(get(server.url("/page.txt")).states.back(), kCCHTTPRequestStateFailed);
 }
 
+TEST_F(HTTPSRequestTest, SelfSignedServerIsTrustedOnlyWhenNamed) {
+    ASSERT_TRUE(makeSelfSigned(certs.path()));
+    DevServer self;
+    ASSERT_TRUE(
+        self.start({.root = folder.path(), .cert = certs.file("self.pem"), .key = certs.file("self.key")}))
+        << self.error();
+    ASSERT_TRUE(env.writeConfig("{}"));
+    ASSERT_TRUE(env.loadConfig());
+    EXPECT_EQ(get(self.url("/page.txt")).error, CURLE_PEER_FAILED_VERIFICATION);
+    ASSERT_TRUE(env.writeConfig(R"({"ca_file":")" + certs.file("self.pem") + R"("})"));
+    ASSERT_TRUE(env.loadConfig());
+    Outcome o = get(self.url("/page.txt"));
+    EXPECT_EQ(o.states.back(), kCCHTTPRequestStateCompleted) << o.message;
+    EXPECT_EQ(o.data, "secret page");
+}
+
 TEST_F(HTTPSRequestTest, VerificationOffAcceptsAnyCertificate) {
     ASSERT_TRUE(env.writeConfig(R"({"tls_verify":false})"));
     ASSERT_TRUE(env.loadConfig());

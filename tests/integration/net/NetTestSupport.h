@@ -160,4 +160,13 @@ inline bool makeCertificates(const std::string& dir) {
                        "-out", dir + "/server.pem"});
 }
 
+// A self-signed certificate for 127.0.0.1: <dir>/self.pem and self.key.
+inline bool makeSelfSigned(const std::string& dir) {
+    std::string openssl = findProgram("openssl");
+    return !openssl.empty() &&
+           runProgram({openssl, "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                       "-nodes", "-keyout", dir + "/self.key", "-out", dir + "/self.pem", "-days", "2",
+                       "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"});
+}
+
 }  // namespace veltrano::test
