@@ -334,6 +334,15 @@ TEST_F(LauncherWindowTest, SkinPageMaskAndFullBarAfterTheUpdate) {
     EXPECT_PRED2(near, px(5, 5), kMask);
     EXPECT_PRED2(near, px(kButtonMarkX, kButtonMarkY), kMask);
 
+    // A right click on the page opens no menu over it.
+    capture({"/usr/bin/xdotool", "mousemove", std::to_string(winX_ + kWebX + 250),
+             std::to_string(winY_ + kWebY + 150), "click", "3"});
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    Screenshot after = screenshot();
+    for (int d : {5, 20, 40, 60})
+        EXPECT_PRED2(near, after.at(winX_ + kWebX + 250 + d, winY_ + kWebY + 150 + d), kPage)
+            << "offset " << d;
+
     auto probes = reportsOfKind("kind", "probes");
     ASSERT_FALSE(probes.empty());
     EXPECT_EQ(probes[0].fields["type"], "function");
@@ -357,6 +366,32 @@ TEST_F(LauncherWindowTest, ClickThroughTheMaskOnTheLoginButtonStartsTheGame) {
     EXPECT_EQ(readFile(argvFile), expected);
     EXPECT_TRUE(waitFor([this] { return launcherEnded(); }, 10000))
         << "the launcher did not end after the start";
+}
+
+TEST_F(LauncherWindowTest, APageOfAnotherOriginGetsNoBridge) {
+    // Same server, other origin: "localhost" is not the configured "127.0.0.1".
+    std::string foreign = "http://localhost:" + std::to_string(server_.port()) + "/foreign.html";
+    std::ofstream(srvDir() + "/away.html") << "<script>location.href = '" << foreign << "';</script>";
+    std::ofstream(srvDir() + "/foreign.html") << R"(<!doctype html><html><body><script>
+var ext = window.external;
+var fields = {kind: 'foreign', login: typeof (ext && ext.AppLogin), complete: typeof (ext && ext.IsDownLoadComplete)};
+try {
+  window.webkit.messageHandlers.veltranoBridge.postMessage({secret: 'guess', message: '{"uid":5}'});
+  fields.posted = 'yes';
+} catch (e) { fields.posted = 'no'; }
+fetch('/pagelog', {method: 'POST', headers: {'Content-Type': 'application/x-www-form-urlencoded'},
+                   body: Object.keys(fields).map(function (k) { return k + '=' + fields[k]; }).join('&')});
+</script></body></html>)";
+    std::string cfg = config();
+    cfg.replace(cfg.find("/page.html"), 10, "/away.html");
+    startLauncher(cfg);
+    ASSERT_TRUE(waitFor([this] { return !reportsOfKind("kind", "foreign").empty(); }, 30000)) << log();
+    auto r = reportsOfKind("kind", "foreign")[0];
+    EXPECT_EQ(r.fields["login"], "undefined");
+    EXPECT_EQ(r.fields["complete"], "undefined");
+    ASSERT_TRUE(waitFor([this] { return log().find("refused") != std::string::npos; }, 5000)) << log();
+    EXPECT_FALSE(fs::exists(env_.launcherDir() + "game/argv.txt"));
+    EXPECT_EQ(log().find("ui_game"), std::string::npos) << "no game start may follow";
 }
 
 TEST_F(LauncherWindowTest, CloseButtonReportsAndTellsThePortalBeforeEnding) {

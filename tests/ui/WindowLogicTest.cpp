@@ -232,6 +232,25 @@ TEST_F(WindowLogicTest, CloseRequestsAndClicksReachTheRightPlace) {
     EXPECT_TRUE(kept.closed());
 }
 
+TEST_F(WindowLogicTest, BrowserNeedsAContainerAndNavigatesOnlyOnceCreated) {
+    CXWebBrowser browser;
+    EXPECT_FALSE(browser.navigate("about:blank"));
+    EXPECT_FALSE(browser.setSilent(true));
+    EXPECT_FALSE(browser.create(nullptr));
+    GtkWidget* leaf = g_object_ref_sink(gtk_drawing_area_new());
+    EXPECT_FALSE(browser.create(leaf));
+    GtkWidget* box = g_object_ref_sink(gtk_box_new(GTK_ORIENTATION_VERTICAL, 0));
+    ASSERT_TRUE(browser.create(box));
+    EXPECT_FALSE(browser.create(box));  // one view per browser
+    EXPECT_TRUE(browser.navigate("about:blank"));
+    EXPECT_FALSE(browser.navigate(""));
+    EXPECT_TRUE(browser.setSilent(true));
+    EXPECT_TRUE(browser.silent());
+    gtk_widget_destroy(box);
+    g_object_unref(box);
+    g_object_unref(leaf);
+}
+
 TEST_F(WindowLogicTest, LoginStartsTheGameAndQuitRequestNeedsTheConfiguredType) {
     auto dlg = open();
     ASSERT_TRUE(rec_.loginHandler);
