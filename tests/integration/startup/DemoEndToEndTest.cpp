@@ -141,27 +141,38 @@ Screenshot takeScreenshot(const std::string& display) {
     return shot;
 }
 
-// The centre of the enabled "Play" button: the one orange area at least 30 pixels tall (the
-// progress fill, of the same colours, is much flatter). False while there is none.
+// The centre of the enabled "Play" button: at least 30 stacked rows with 200 or more orange pixels
+// each. The progress fill of the same colours is much flatter, and the gold title has far fewer
+// such pixels in a row. False while there is none.
 bool findPlayButton(const Screenshot& shot, int* x, int* y) {
-    int minX = shot.width, maxX = -1, minY = shot.height, maxY = -1;
-    for (int cx = 0; cx < shot.width; ++cx) {
-        int run = 0;
-        for (int cy = 0; cy < shot.height; ++cy) {
-            run = shot.orange(cx, cy) ? run + 1 : 0;
-            if (run >= 30) {
-                minX = std::min(minX, cx);
-                maxX = std::max(maxX, cx);
-                minY = std::min(minY, cy - run + 1);
-                maxY = std::max(maxY, cy);
-            }
+    int stacked = 0;
+    for (int row = 0; row < shot.height; ++row) {
+        int count = 0, first = -1, last = -1;
+        for (int col = 0; col < shot.width; ++col) {
+            if (!shot.orange(col, row)) continue;
+            ++count;
+            if (first < 0) first = col;
+            last = col;
+        }
+        if (count < 200) {
+            if (stacked >= 30) break;
+            stacked = 0;
+            continue;
+        }
+        ++stacked;
+        if (stacked >= 30) {
+            *x = (first + last) / 2;
+            *y = row - stacked / 2;
         }
     }
-    if (maxX < 0 || maxX - minX < 40) return false;
-    *x = (minX + maxX) / 2;
-    *y = (minY + maxY) / 2;
-    return true;
+    return stacked >= 30;
 }
+
+// Ends a child process on every way out of the test.
+struct ChildGuard {
+    pid_t pid = -1;
+    ~ChildGuard() { stop(pid); }
+};
 
 std::set<std::string> reportTypes(const std::string& reportsFile) {
     std::set<std::string> types;
@@ -195,9 +206,10 @@ TEST(DemoEndToEnd, PlayerPressesPlayAndTheGameStartsWithTheLogin) {
     // A private display.
     int displayPipe[2];
     ASSERT_EQ(pipe(displayPipe), 0);
-    const pid_t xvfb = spawnWithOutput(
-        {"Xvfb", "-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"}, displayPipe[1]);
-    ASSERT_GT(xvfb, 0);
+    ChildGuard xvfb;
+    xvfb.pid = spawnWithOutput({"Xvfb", "-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"},
+                               displayPipe[1]);
+    ASSERT_GT(xvfb.pid, 0);
     close(displayPipe[1]);
     std::string number;
     for (char c; read(displayPipe[0], &c, 1) == 1 && c != '\n';) number += c;
@@ -209,11 +221,12 @@ TEST(DemoEndToEnd, PlayerPressesPlayAndTheGameStartsWithTheLogin) {
     const std::string out = env.root() + "/demo";
     int demoPipe[2];
     ASSERT_EQ(pipe2(demoPipe, O_CLOEXEC), 0);
-    const pid_t demo = spawnWithOutput({std::string(VELTRANO_SOURCE_DIR) + "/demo/run.sh",
-                                        VELTRANO_BINARY_DIR, "--out", out, "--serve-only"},
-                                       demoPipe[1], {"DEMO_GAME_MIB=6", "DEMO_RATE=300000"});
+    ChildGuard demo;
+    demo.pid = spawnWithOutput({std::string(VELTRANO_SOURCE_DIR) + "/demo/run.sh", VELTRANO_BINARY_DIR,
+                                "--out", out, "--serve-only"},
+                               demoPipe[1], {"DEMO_GAME_MIB=6", "DEMO_RATE=300000"});
     close(demoPipe[1]);
-    ASSERT_GT(demo, 0);
+    ASSERT_GT(demo.pid, 0);
     const std::string ready = readLineStartingWith(demoPipe[0], "demo ready: ", std::chrono::seconds(240));
     ASSERT_FALSE(ready.empty()) << "the demo script did not get ready";
     const std::string install = out + "/demo-install";
@@ -221,10 +234,11 @@ TEST(DemoEndToEnd, PlayerPressesPlayAndTheGameStartsWithTheLogin) {
 
     // The player starts the launcher the way the portal does.
     // GTK and WebKit keep allocations until exit that the leak checker would report.
-    const pid_t launcher =
+    ChildGuard launcher;
+    launcher.pid =
         spawnWithOutput({install + "/veltrano", "--token=demo-portal-token", "--source=demo", "--serverid=7"},
                         -1, {"DISPLAY=" + display, "ASAN_OPTIONS=detect_leaks=0"});
-    ASSERT_GT(launcher, 0);
+    ASSERT_GT(launcher.pid, 0);
 
     const std::string record = install + "/game/launch.txt";
     bool clicked = false;
@@ -244,11 +258,14 @@ TEST(DemoEndToEnd, PlayerPressesPlayAndTheGameStartsWithTheLogin) {
 
     // The launcher ends once the game runs.
     int status = -1;
-    for (int i = 0; i < 300 && waitpid(launcher, &status, WNOHANG) == 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    const bool launcherEnded = WIFEXITED(status) || WIFSIGNALED(status);
-    if (!launcherEnded) stop(launcher);
+    bool launcherEnded = false;
+    for (int i = 0; i < 300 && !launcherEnded; ++i) {
+        launcherEnded = waitpid(launcher.pid, &status, WNOHANG) == launcher.pid;
+        if (!launcherEnded) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    if (launcherEnded) launcher.pid = -1;
     EXPECT_TRUE(launcherEnded);
+    EXPECT_TRUE(launcherEnded && WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
 
     const std::string launch = readFile(record);
     const std::string uid = std::to_string(playerId("Traveller"));
@@ -269,9 +286,7 @@ TEST(DemoEndToEnd, PlayerPressesPlayAndTheGameStartsWithTheLogin) {
     }
     for (const std::string& type : wanted) EXPECT_TRUE(types.count(type)) << "report " << type << " missing";
 
-    stop(demo);
     close(demoPipe[0]);
-    stop(xvfb);
 }
 
 #else
