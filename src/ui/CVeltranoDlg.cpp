@@ -24,7 +24,8 @@ std::string skinPath(const char* literal) {
 CVeltranoDlg::CVeltranoDlg(Game_MainDialog* owner, WindowServices services)
     : CBaseDialog(owner),
       services_(std::move(services)),
-      model_(skinLayoutFrom(*LauncherConfig::instance()), LauncherConfig::instance()->downlaod_text()) {
+      model_(std::make_shared<ProgressModel>(skinLayoutFrom(*LauncherConfig::instance()),
+                                             LauncherConfig::instance()->downlaod_text())) {
     bgImage_ = loadImage(skinPath("/res/bg.png"));
     processImage_ = loadImage(skinPath("/res/process.png"));
     processBgImage_ = loadImage(skinPath("/res/process_bg.png"));
@@ -32,7 +33,6 @@ CVeltranoDlg::CVeltranoDlg(Game_MainDialog* owner, WindowServices services)
 }
 
 CVeltranoDlg::~CVeltranoDlg() {
-    *alive_ = false;
     if (timer_) g_source_remove(timer_);
     if (messageBox_) gtk_widget_destroy(messageBox_);
     for (cairo_surface_t* s : {bgImage_, processImage_, processBgImage_, closeImage_})
@@ -55,12 +55,9 @@ bool CVeltranoDlg::OnInitDialog() {
     starter_.setLauncherCommandLine(applicationCommandLine());
     timer_ = g_timeout_add(kTimerPeriodMs, onTimer, this);
     if (services_.startUpdater) {
-        std::weak_ptr<bool> alive = alive_;
-        // The updater keeps this callback for the rest of the process; it must not reach a
-        // window that is already gone.
-        ProgressModel* model = &model_;
-        services_.startUpdater([alive, model](unsigned state, int code, double total, double done) {
-            if (auto a = alive.lock(); a && *a) model->onUpdaterEvent(state, code, total, done);
+        std::shared_ptr<ProgressModel> model = model_;
+        services_.startUpdater([model](unsigned state, int code, double total, double done) {
+            model->onUpdaterEvent(state, code, total, done);
         });
     }
     writeLog("CVeltranoDlg Updater start");
@@ -75,7 +72,7 @@ bool CVeltranoDlg::OnInitDialog() {
 }
 
 void CVeltranoDlg::OnUpdaterEvent(unsigned state, int code, double total, double done) {
-    model_.onUpdaterEvent(state, code, total, done);
+    model_->onUpdaterEvent(state, code, total, done);
 }
 
 void CVeltranoDlg::OnLoginReady(const std::string& uid, const std::string& gameToken,
@@ -132,7 +129,7 @@ bool CVeltranoDlg::UpdateView() {
     int64_t now = services_.now ? services_.now() : static_cast<int64_t>(g_get_real_time() / 1000000);
     int64_t start = services_.downloadStartTime ? services_.downloadStartTime() : now;
     uint64_t base = services_.baseBytes ? services_.baseBytes() : 0;
-    ViewFrame f = model_.frame(now, start, base);
+    ViewFrame f = model_->frame(now, start, base);
     if (framed_ && f == frame_) return false;
     frame_ = std::move(f);
     framed_ = true;
@@ -143,7 +140,7 @@ bool CVeltranoDlg::UpdateView() {
 
 void CVeltranoDlg::pollUpdater() {
     int64_t now = services_.now ? services_.now() : static_cast<int64_t>(g_get_real_time() / 1000000);
-    ProgressModel::PollResult r = model_.poll(now);
+    ProgressModel::PollResult r = model_->poll(now);
     if (r.downloadComplete) {
         if (services_.setDownloadComplete) services_.setDownloadComplete(true);
         if (onDownloadComplete_) onDownloadComplete_();
@@ -153,8 +150,8 @@ void CVeltranoDlg::pollUpdater() {
         showError(r.errorCode);
     }
     if (r.speedReport) {
-        if (services_.sendReport) services_.sendReport(1015, model_.speedText());
-        writeLog("download speed:%s", model_.speedText().c_str());
+        if (services_.sendReport) services_.sendReport(1015, model_->speedText());
+        writeLog("download speed:%s", model_->speedText().c_str());
     }
 }
 

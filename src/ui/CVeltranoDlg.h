@@ -50,7 +50,7 @@ public:
 
     const std::string& fontName() const { return fontName_; }
     const ViewFrame& lastFrame() const { return frame_; }
-    ProgressModel& model() { return model_; }
+    ProgressModel& model() { return *model_; }
     unsigned redrawCount() const { return redraws_; }
     const std::string& launcherCommandLine() const { return starter_.launcherCommandLine(); }
     const std::string& uid() const { return uid_; }
@@ -76,7 +76,8 @@ private:
     void showError(int code);
 
     WindowServices services_;
-    ProgressModel model_;
+    // Shared with the updater's callback, which may outlive the window and runs on other threads.
+    std::shared_ptr<ProgressModel> model_;
     cairo_surface_t* bgImage_ = nullptr;
     cairo_surface_t* processImage_ = nullptr;
     cairo_surface_t* processBgImage_ = nullptr;
@@ -91,8 +92,6 @@ private:
     GtkWidget* messageBox_ = nullptr;
     std::function<void()> onDownloadComplete_;
     std::function<void()> onErrorAcknowledged_;
-    // Lets callbacks queued on the main loop notice that the window is gone.
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 }  // namespace veltrano
