@@ -5,11 +5,27 @@
 
 #include <filesystem>
 
-#include "TempHome.h"
+#include <fstream>
+#include <sstream>
+
+#include "support/TestEnv.h"
 
 using namespace veltrano;
+using veltrano::test::TestEnv;
 
 namespace {
+
+std::string readAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+void writeAll(const std::string& path, const std::string& text) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+}
 
 // The value of one key of a desktop entry text; empty when absent.
 std::string keyValue(const std::string& text, const std::string& key) {
@@ -23,22 +39,24 @@ std::string keyValue(const std::string& text, const std::string& key) {
 }  // namespace
 
 TEST(DesktopFolders, FollowTheBaseDirectoryRules) {
-    TempHome home;
-    EXPECT_EQ(userDataDirectory(), home.path("home/.local/share"));
+    TestEnv env;
+    EXPECT_EQ(userDataDirectory(), env.root() + "/data");
     unsetenv("XDG_DATA_HOME");
-    EXPECT_EQ(userDataDirectory(), home.path("home/.local/share"));
+    EXPECT_EQ(userDataDirectory(), env.root() + "/home/.local/share");
     setenv("XDG_DATA_HOME", "relative/ignored", 1);
-    EXPECT_EQ(userDataDirectory(), home.path("home/.local/share"));
+    EXPECT_EQ(userDataDirectory(), env.root() + "/home/.local/share");
 
-    EXPECT_EQ(desktopDirectory(), home.path("home/Desktop"));
-    TempHome::write(home.path("home/.config/user-dirs.dirs"),
-                    "# written by xdg-user-dirs-update\nXDG_DOCUMENTS_DIR=\"$HOME/Docs\"\n"
-                    "XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n");
-    EXPECT_EQ(desktopDirectory(), home.path("home/Schreibtisch"));
-    TempHome::write(home.path("home/.config/user-dirs.dirs"), "XDG_DESKTOP_DIR=\"/srv/desk/\"\n");
+    EXPECT_EQ(desktopDirectory(), env.root() + "/Desktop");
+    unsetenv("XDG_DESKTOP_DIR");
+    EXPECT_EQ(desktopDirectory(), env.root() + "/home/Desktop");
+    writeAll(env.root() + "/config/user-dirs.dirs",
+             "# written by xdg-user-dirs-update\nXDG_DOCUMENTS_DIR=\"$HOME/Docs\"\n"
+             "XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n");
+    EXPECT_EQ(desktopDirectory(), env.root() + "/home/Schreibtisch");
+    writeAll(env.root() + "/config/user-dirs.dirs", "XDG_DESKTOP_DIR=\"/srv/desk/\"\n");
     EXPECT_EQ(desktopDirectory(), "/srv/desk");
-    setenv("XDG_DESKTOP_DIR", home.path("env-desk").c_str(), 1);
-    EXPECT_EQ(desktopDirectory(), home.path("env-desk"));
+    setenv("XDG_DESKTOP_DIR", (env.root() + "/env-desk").c_str(), 1);
+    EXPECT_EQ(desktopDirectory(), env.root() + "/env-desk");
 }
 
 TEST(DesktopEntryText, EscapesValuesAndQuotesTheProgram) {
@@ -53,17 +71,17 @@ TEST(DesktopEntryText, EscapesValuesAndQuotesTheProgram) {
 }
 
 TEST(Shortcut, NamesTheLauncherItsFolderAndIcon) {
-    TempHome home;
-    const std::string target = home.path("game dir/veltrano");
-    const std::string link = home.path("home/Desktop/Star Tale.desktop");
-    ASSERT_TRUE(createShortcut(target, "", link, home.path("game dir/res/icon.png")));
-    const std::string text = TempHome::read(link);
+    TestEnv env;
+    const std::string target = env.root() + "/game dir/veltrano";
+    const std::string link = env.root() + "/Desktop/Star Tale.desktop";
+    ASSERT_TRUE(createShortcut(target, "", link, env.root() + "/game dir/res/icon.png"));
+    const std::string text = readAll(link);
     EXPECT_EQ(text.rfind("[Desktop Entry]\n", 0), 0u);
     EXPECT_EQ(keyValue(text, "Type"), "Application");
     EXPECT_EQ(keyValue(text, "Name"), "Star Tale");
     EXPECT_EQ(keyValue(text, "Exec"), "\"" + target + "\"");
-    EXPECT_EQ(keyValue(text, "Path"), home.path("game dir"));
-    EXPECT_EQ(keyValue(text, "Icon"), home.path("game dir/res/icon.png"));
+    EXPECT_EQ(keyValue(text, "Path"), env.root() + "/game dir");
+    EXPECT_EQ(keyValue(text, "Icon"), env.root() + "/game dir/res/icon.png");
     EXPECT_EQ(keyValue(text, "X-UninstallString"), "");
     struct stat st {};
     ASSERT_EQ(stat(link.c_str(), &st), 0);
@@ -71,15 +89,15 @@ TEST(Shortcut, NamesTheLauncherItsFolderAndIcon) {
 }
 
 TEST(Shortcut, ReplacesAnEarlierOneAndLeavesNoTemporaryFile) {
-    TempHome home;
-    const std::string link = home.path("home/Desktop/G.desktop");
-    TempHome::write(link, "old content that is much longer than anything else\n");
+    TestEnv env;
+    const std::string link = env.root() + "/Desktop/G.desktop";
+    writeAll(link, "old content that is much longer than anything else\n");
     ASSERT_TRUE(createShortcut("/opt/g/launcher", "", link, ""));
-    const std::string text = TempHome::read(link);
+    const std::string text = readAll(link);
     EXPECT_EQ(text.find("old content"), std::string::npos);
     EXPECT_EQ(keyValue(text, "Icon"), "");
     int files = 0;
-    for (const auto& e : std::filesystem::directory_iterator(home.path("home/Desktop"))) {
+    for (const auto& e : std::filesystem::directory_iterator(env.root() + "/Desktop")) {
         (void)e;
         ++files;
     }
@@ -87,25 +105,25 @@ TEST(Shortcut, ReplacesAnEarlierOneAndLeavesNoTemporaryFile) {
 }
 
 TEST(Shortcut, MissingDesktopFolderIsAFailureNotACreation) {
-    TempHome home;
-    EXPECT_FALSE(createShortcut("/opt/g/launcher", "", home.path("nowhere/G.desktop"), ""));
-    EXPECT_FALSE(std::filesystem::exists(home.path("nowhere")));
+    TestEnv env;
+    EXPECT_FALSE(createShortcut("/opt/g/launcher", "", env.root() + "/nowhere/G.desktop", ""));
+    EXPECT_FALSE(std::filesystem::exists(env.root() + "/nowhere"));
 }
 
 TEST(Shortcut, PathRefusesNamesThatAreNoFileNames) {
-    TempHome home;
-    EXPECT_EQ(shortcutPathForName("Star Tale"), home.path("home/Desktop/Star Tale.desktop"));
+    TestEnv env;
+    EXPECT_EQ(shortcutPathForName("Star Tale"), env.root() + "/Desktop/Star Tale.desktop");
     EXPECT_EQ(shortcutPathForName(""), "");
     EXPECT_EQ(shortcutPathForName(".."), "");
     EXPECT_EQ(shortcutPathForName("../../etc/x"), "");
 }
 
 TEST(UninstallEntry, MenuEntryCarriesTheUninstallValues) {
-    TempHome home;
-    const std::string data = home.path("home/.local/share");
+    TestEnv env;
+    const std::string data = env.root() + "/data";
     ASSERT_TRUE(writeUninstallEntry("Star Tale", "/opt/g/veltrano", "/opt/g/res/icon.png"));
     EXPECT_EQ(uninstallEntryPath(), data + "/applications/qrvn.desktop");
-    const std::string text = TempHome::read(data + "/applications/qrvn.desktop");
+    const std::string text = readAll(data + "/applications/qrvn.desktop");
     EXPECT_EQ(keyValue(text, "Name"), "Star Tale");
     EXPECT_EQ(keyValue(text, "Exec"), "\"/opt/g/veltrano\"");
     EXPECT_EQ(keyValue(text, "Icon"), "/opt/g/res/icon.png");
@@ -114,14 +132,14 @@ TEST(UninstallEntry, MenuEntryCarriesTheUninstallValues) {
 }
 
 TEST(UninstallEntry, NamelessLauncherStillGetsAValidEntry) {
-    TempHome home;
+    TestEnv env;
     ASSERT_TRUE(writeUninstallEntry("", "/opt/g/veltrano", ""));
-    const std::string text = TempHome::read(uninstallEntryPath());
+    const std::string text = readAll(uninstallEntryPath());
     EXPECT_EQ(keyValue(text, "Name"), "veltrano");
 }
 
 TEST(UninstallEntry, NoHomeMeansNoEntry) {
-    TempHome home;
+    TestEnv env;
     unsetenv("HOME");
     unsetenv("XDG_DATA_HOME");
     EXPECT_EQ(uninstallEntryPath(), "");

@@ -8,26 +8,27 @@
 #include <csignal>
 #include <filesystem>
 
-#include "TempHome.h"
+#include "support/TestEnv.h"
 
 extern char** environ;
 
 using veltrano::SingleInstance;
+using veltrano::test::TestEnv;
 
 TEST(SingleInstance, LockLivesInTheRuntimeFolderElseInTmpPerUser) {
-    TempHome home;
-    EXPECT_EQ(SingleInstance::lockPath(), home.path("runtime/QRVN_FLASH_Mutex"));
+    TestEnv env;
+    EXPECT_EQ(SingleInstance::lockPath(), env.root() + "/runtime/QRVN_FLASH_Mutex");
     unsetenv("XDG_RUNTIME_DIR");
     EXPECT_EQ(SingleInstance::lockPath(), "/tmp/QRVN_FLASH_Mutex-" + std::to_string(getuid()));
 }
 
 TEST(SingleInstance, SecondHolderIsRefusedUntilTheFirstLetsGo) {
-    TempHome home;
+    TestEnv env;
     SingleInstance first;
     SingleInstance second;
     ASSERT_TRUE(first.acquire());
     EXPECT_TRUE(first.held());
-    EXPECT_TRUE(std::filesystem::exists(home.path("runtime/QRVN_FLASH_Mutex")));
+    EXPECT_TRUE(std::filesystem::exists(env.root() + "/runtime/QRVN_FLASH_Mutex"));
     EXPECT_FALSE(second.acquire());
     EXPECT_FALSE(second.held());
     first.release();
@@ -35,7 +36,7 @@ TEST(SingleInstance, SecondHolderIsRefusedUntilTheFirstLetsGo) {
 }
 
 TEST(SingleInstance, EndOfScopeReleases) {
-    TempHome home;
+    TestEnv env;
     {
         SingleInstance scoped;
         ASSERT_TRUE(scoped.acquire());
@@ -45,7 +46,7 @@ TEST(SingleInstance, EndOfScopeReleases) {
 }
 
 TEST(SingleInstance, ProgramsStartedByTheLauncherDoNotInheritTheLock) {
-    TempHome home;
+    TestEnv env;
     auto first = std::make_unique<SingleInstance>();
     ASSERT_TRUE(first->acquire());
     // A long-lived child, as the game is: the lock must go with the launcher, not with the game.
