@@ -58,10 +58,13 @@ protected:
         return events;
     }
 
-    // Never deleted: the extraction thread may still be returning from the last callback.
+    // Never deleted: the extraction thread may still be returning from the last callback. Kept
+    // reachable for the leak checker, like the process-wide instance.
     Updater* fresh() {
         EXPECT_TRUE(env.loadConfig());
-        return new Updater();
+        static std::vector<Updater*>* kept = new std::vector<Updater*>();
+        kept->push_back(new Updater());
+        return kept->back();
     }
 };
 
