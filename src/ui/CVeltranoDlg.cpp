@@ -33,6 +33,8 @@ CVeltranoDlg::CVeltranoDlg(Game_MainDialog* owner, WindowServices services)
 }
 
 CVeltranoDlg::~CVeltranoDlg() {
+    // The handler points at this window; a login arriving later must not reach it.
+    if (services_.setLoginHandler) services_.setLoginHandler({});
     if (timer_) g_source_remove(timer_);
     if (messageBox_) gtk_widget_destroy(messageBox_);
     for (cairo_surface_t* s : {bgImage_, processImage_, processBgImage_, closeImage_})

@@ -3,6 +3,8 @@
 
 #include <gtk/gtk.h>
 
+#include <cstdlib>
+
 #include "app/CVeltranoApp.h"
 #include "config/Log.h"
 #include "ui/Game_MainDialog.h"
@@ -12,7 +14,9 @@ int main(int argc, char** argv) {
     veltrano::CVeltranoApp app(argc, argv);
     app.setOwnerDialogRunner([&argc, &argv] {
         if (!gtk_init_check(&argc, &argv)) {
-            veltrano::writeLog("no display: the launcher window cannot open");
+            const char* display = getenv("DISPLAY");
+            veltrano::writeLog("cannot open display \"%s\": the launcher window cannot open",
+                               display ? display : "");
             return;
         }
         // Never destroyed before the process ends: the updater and pending requests may still call in.

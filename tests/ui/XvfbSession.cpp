@@ -17,18 +17,21 @@ XvfbSession::~XvfbSession() {
     if (pid_ > 0) stopChild(pid_, SIGTERM);
 }
 
-bool XvfbSession::start() {
+namespace {
+
+// Starts Xvfb on the display and returns its pid once it reports itself ready, or -1.
+pid_t startOn(int display) {
     int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) return false;
+    if (pipe2(fds, O_CLOEXEC) != 0) return -1;
     std::string error;
-    // -displayfd makes Xvfb choose a free display and write its number to the descriptor.
-    pid_ = spawnChild({"/usr/bin/Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"},
-                      fds[1], &error);
+    pid_t pid = spawnChild({"/usr/bin/Xvfb", ":" + std::to_string(display), "-displayfd", "1", "-screen", "0",
+                            "1024x768x24", "-nolisten", "tcp"},
+                           fds[1], &error);
     close(fds[1]);
     std::string number;
     pollfd p{fds[0], POLLIN, 0};
     auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (pid_ > 0 && std::chrono::steady_clock::now() < end && number.find('\n') == std::string::npos) {
+    while (pid > 0 && std::chrono::steady_clock::now() < end && number.find('\n') == std::string::npos) {
         if (poll(&p, 1, 200) > 0) {
             char buf[32];
             ssize_t n = read(fds[0], buf, sizeof buf);
@@ -37,10 +40,30 @@ bool XvfbSession::start() {
         }
     }
     close(fds[0]);
-    if (number.find('\n') == std::string::npos) return false;
-    display_ = ":" + number.substr(0, number.find('\n'));
-    setenv("DISPLAY", display_.c_str(), 1);
-    return true;
+    if (number.find('\n') == std::string::npos) {
+        if (pid > 0) stopChild(pid, SIGTERM);
+        return -1;
+    }
+    return pid;
+}
+
+}  // namespace
+
+bool XvfbSession::start() {
+    // A random display far above the usual ones: other X servers on the machine (and their clean-up)
+    // stay out of the way. A taken display makes Xvfb exit at once, and another is tried.
+    unsigned seed = static_cast<unsigned>(getpid()) ^
+                    static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count());
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        int display = 300 + static_cast<int>(rand_r(&seed) % 600);
+        pid_t pid = startOn(display);
+        if (pid <= 0) continue;
+        pid_ = pid;
+        display_ = ":" + std::to_string(display);
+        setenv("DISPLAY", display_.c_str(), 1);
+        return true;
+    }
+    return false;
 }
 
 XvfbSession* sharedXvfb() {
