@@ -227,6 +227,20 @@ TEST_F(DownloadFileTest, WriteFailureWhileJoiningIsAFailure) {
     EXPECT_TRUE(std::filesystem::exists(savePath + ".tmp0"));
 }
 
+TEST_F(DownloadFileTest, OffsetsBeyondFourGiBAreRequestedAsIs) {
+    // Every answer fails, so no byte of the (absent) 5 GiB file is ever sent.
+    ASSERT_TRUE(server.addFault(R"({"path":"/huge.bin","status":503})"));
+    const uint64_t size = 5ull << 30;
+    DownloadFile::create([this](unsigned event, DownloadFile*) { events.list.push_back(event); },
+                         server.url("/huge.bin"), savePath, size, 10)
+        ->start();
+    ASSERT_TRUE(pumpUntil([&] { return !events.list.empty() && events.list.back() == kDownloadFileFailed; }));
+    auto ranges = server.ranges("/huge.bin");
+    std::set<std::string> seen(ranges.begin(), ranges.end());
+    EXPECT_TRUE(seen.count("bytes=4831838208-5368709119")) << ranges.size() << " requests";
+    EXPECT_TRUE(seen.count("bytes=0-536870911"));
+}
+
 TEST_F(DownloadFileTest, EmptyFileCompletesAtOnce) {
     source.clear();
     writeFile(savePath, "old");

@@ -125,6 +125,11 @@ TEST_F(HTTPRequestTest, TransportErrorsFail) {
     EXPECT_EQ(cut.states.back(), kCCHTTPRequestStateFailed);
     EXPECT_NE(cut.error, 0);
     EXPECT_FALSE(cut.message.empty());
+
+    ASSERT_TRUE(server.addFault(R"({"path":"/page.txt","delay_ms":2500})"));
+    Outcome late = get(server.url("/page.txt"), [](HTTPRequest* r) { r->setTimeout(1); });
+    EXPECT_EQ(late.states.back(), kCCHTTPRequestStateFailed);
+    EXPECT_EQ(late.error, CURLE_OPERATION_TIMEDOUT);
 }
 
 TEST_F(HTTPRequestTest, InMemoryBodies) {
@@ -209,6 +214,9 @@ TEST_F(HTTPRequestTest, RunningCallbacksThenOneFinalCallbackThenTheRequestIsGone
     EXPECT_TRUE(std::all_of(o.states.begin(), o.states.end() - 1,
                             [](int s) { return s == kCCHTTPRequestStateRunning; }));
     EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+    ASSERT_FALSE(progress.empty());
+    EXPECT_GT(progress.back(), 0.0);
+    EXPECT_LE(progress.back(), 24000.0);
     EXPECT_EQ(o.data, body.substr(0, body.find('\0')));
     EXPECT_EQ(Scheduler::instance()->size(), before);
 }
