@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -56,6 +57,7 @@ DownloadFile* DownloadFile::create(const DownloadFileCallback& callback, const s
         s.index = static_cast<int>(i);
         task->segments_.push_back(s);
     }
+    task->running_.assign(task->segments_.size(), nullptr);
     return task;
 }
 
@@ -104,10 +106,11 @@ void DownloadFile::startSegment(size_t index) {
         auto id = std::make_shared<int>(-1);
         *id = Scheduler::instance()->schedule([self, index, id](float) {
             Scheduler::instance()->unschedule(*id);
-            if (!self->finished_) self->failAttempt(index);
+            if (!self->finished_ && !self->givingUp_) self->failAttempt(index);
         });
         return;
     }
+    running_[index] = request;
     request->start();
 }
 
@@ -122,8 +125,16 @@ bool DownloadFile::arrived(const DownloadSegment& seg, uint64_t present, HTTPReq
 }
 
 void DownloadFile::onRequestEvent(size_t index, uint64_t present, int state, HTTPRequest* request) {
-    if (finished_) return;
     DownloadSegment& seg = segments_[index];
+    if (state != kCCHTTPRequestStateRunning) running_[index] = nullptr;
+    if (finished_) return;
+    if (givingUp_) {
+        // Whatever this transfer left in its piece stays there for a later run to resume.
+        if (state != kCCHTTPRequestStateRunning &&
+            std::none_of(running_.begin(), running_.end(), [](HTTPRequest* r) { return r != nullptr; }))
+            finish(kDownloadFileFailed);
+        return;
+    }
     if (state == kCCHTTPRequestStateRunning) {
         double now = request->m_dlnow.load(std::memory_order_relaxed);
         uint64_t got = present + (now > 0 ? static_cast<uint64_t>(now) : 0);
@@ -160,10 +171,21 @@ void DownloadFile::failAttempt(size_t index) {
     seg.downloaded = 0;
     ++seg.retries;
     if (seg.retries >= kMaxAttempts) {
-        finish(kDownloadFileFailed);
+        giveUp();
         return;
     }
     startSegment(index);
+}
+
+void DownloadFile::giveUp() {
+    givingUp_ = true;
+    bool anyRunning = false;
+    for (HTTPRequest* r : running_) {
+        if (!r) continue;
+        r->cancel();
+        anyRunning = true;
+    }
+    if (!anyRunning) finish(kDownloadFileFailed);
 }
 
 void DownloadFile::joinSegments() {

@@ -19,7 +19,8 @@ class HTTPRequest;
 enum DownloadFileEvent : unsigned {
     kDownloadFileProgress = 1,   // the downloaded total was recomputed
     kDownloadFileCompleted = 2,  // every range arrived and the file at the save path is complete
-    kDownloadFileFailed = 3,     // a range failed its last attempt, or the pieces could not be joined
+    kDownloadFileFailed = 3,     // a range failed its last attempt, or the pieces could not be joined;
+                                 // sent once no transfer of the task can still write to a piece
 };
 
 class DownloadFile;
@@ -66,6 +67,7 @@ private:
     void onRequestEvent(size_t index, uint64_t present, int state, HTTPRequest* request);
     bool arrived(const DownloadSegment& segment, uint64_t present, HTTPRequest* request) const;
     void failAttempt(size_t index);
+    void giveUp();
     void joinSegments();
     void finish(unsigned event);
 
@@ -76,6 +78,10 @@ private:
     DownloadFileCallback callback_;
     std::vector<DownloadSegment> segments_;
     bool finished_ = false;
+    // A range has failed for good: the other transfers are being stopped, and the failed event waits
+    // until none of them can still write to a piece.
+    bool givingUp_ = false;
+    std::vector<HTTPRequest*> running_;  // by range; valid until that request's final callback
     // Held from start() until the final event; every running request holds another reference.
     std::shared_ptr<DownloadFile> self_;
 };

@@ -206,7 +206,7 @@ int HTTPRequest::onProgress(void* user, curl_off_t dltotal, curl_off_t dlnow, cu
     self->m_dlnow.store(static_cast<double>(dlnow), std::memory_order_relaxed);
     self->m_ultotal.store(static_cast<double>(ultotal), std::memory_order_relaxed);
     self->m_ulnow.store(static_cast<double>(ulnow), std::memory_order_relaxed);
-    return 0;
+    return self->cancelled_.load(std::memory_order_relaxed) ? 1 : 0;
 }
 
 std::string HTTPRequest::getResponseData() const {

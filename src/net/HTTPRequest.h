@@ -52,6 +52,9 @@ public:
     bool setOutputFile(const std::string& path);
     // Always true.
     bool start();
+    // Asks a running transfer to stop soon; it then ends as failed (CURLE_ABORTED_BY_CALLBACK). Only
+    // from the UI thread, while the request has not been delivered yet.
+    void cancel() { cancelled_.store(true, std::memory_order_relaxed); }
 
     long getResponseCode() const { return responseCode_; }
     // The in-memory body up to its first 0 byte.
@@ -83,6 +86,7 @@ private:
     HTTPRequestCallback callback_;
     CURL* handle_ = nullptr;
     std::atomic<int> state_{kCCHTTPRequestStateIdle};
+    std::atomic<bool> cancelled_{false};
     int errorCode_ = 0;
     std::string errorMessage_;
     std::map<std::string, std::string> postFields_;

@@ -154,8 +154,17 @@ TEST_F(DownloadFileTest, RangeFailingFourTimesStillCompletes) {
 }
 
 TEST_F(DownloadFileTest, FifthFailureGivesOneFailedEventAndNothingAfter) {
-    ASSERT_TRUE(server.addFault(R"({"path":"/f.bin","range":"bytes=600-","reset_after":10,"times":5})"));
+    ASSERT_TRUE(server.addFault(R"([{"path":"/f.bin","range":"bytes=600-","reset_after":10,"times":5},
+                                     {"path":"/f.bin","range":"bytes=0-","rate":40}])"));
+    Scheduler::instance()->tick(0.03f);
+    size_t idle = Scheduler::instance()->size();
     startDownload(10);
+    ASSERT_TRUE(pumpUntil([&] { return events.final; }));
+    // The slow range was stopped before the event, so no transfer can touch a piece any more; what it
+    // had received stays for a later resume.
+    Scheduler::instance()->tick(0.03f);
+    EXPECT_EQ(Scheduler::instance()->size(), idle);
+    EXPECT_TRUE(std::filesystem::exists(savePath + ".tmp0"));
     run();
     EXPECT_EQ(events.list.back(), kDownloadFileFailed);
     EXPECT_EQ(finalEvents(), 1u);
