@@ -221,6 +221,23 @@ TEST_F(HTTPRequestTest, RunningCallbacksThenOneFinalCallbackThenTheRequestIsGone
     EXPECT_EQ(Scheduler::instance()->size(), before);
 }
 
+TEST_F(HTTPRequestTest, CancelledTransferEndsAsFailed) {
+    writeFile(folder.file("slow.bin"), randomBytes(20000));
+    ASSERT_TRUE(server.addFault(R"({"path":"/slow.bin","rate":2000})"));
+    Outcome o;
+    HTTPRequestCallback record = recordInto(&o);
+    HTTPRequest::create(
+        [&](int state, HTTPRequest* r) {
+            if (state == kCCHTTPRequestStateRunning) r->cancel();
+            record(state, r);
+        },
+        server.url("/slow.bin"), kCCHTTPRequestMethodGet)
+        ->start();
+    ASSERT_TRUE(pumpUntil([&] { return o.done; }));
+    EXPECT_EQ(o.states.back(), kCCHTTPRequestStateFailed);
+    EXPECT_EQ(o.error, CURLE_ABORTED_BY_CALLBACK);
+}
+
 class HTTPSRequestTest : public HTTPRequestTest {
 protected:
     void SetUp() override {
