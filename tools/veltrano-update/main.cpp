@@ -94,6 +94,10 @@ public:
         } else if (mode_ == Mode::Plain) {
             std::fprintf(out_, "%s\n", phaseName(state));
             std::fflush(out_);
+        } else {
+            std::fprintf(out_, "\r\033[K%s", phaseName(state));
+            std::fflush(out_);
+            lineOpen_ = true;
         }
     }
 
@@ -386,7 +390,7 @@ int main(int argc, char** argv) {
     }
 
     int status = exitStatusForCode(code);
-    if (code == Updater::Ok && mode != Mode::Plain)
+    if (code == Updater::Ok && mode == Mode::Json)
         output.progress(ProgressView{Updater::Finish, 0, 0, -1}, monotonicSeconds(), true);
     output.result(code, status);
     if (code == Updater::Ok) {
