@@ -105,6 +105,10 @@ public:
     void progress(const ProgressView& view, double now, bool force) {
         double every = mode_ == Mode::Tty ? 0.2 : mode_ == Mode::Json ? 0.25 : interval_;
         if (!force && now - last_ < every) return;
+        // Logs and scripts get a line only when something changed.
+        std::string text = mode_ == Mode::Json ? progressJson(view) : progressText(view);
+        if (!force && mode_ != Mode::Tty && text == lastText_) return;
+        lastText_ = text;
         last_ = now;
         if (mode_ == Mode::Tty) {
             std::fprintf(out_, "\r\033[K%s", progressText(view).c_str());
@@ -152,6 +156,7 @@ private:
     Mode mode_;
     double interval_;
     double last_ = -1e9;
+    std::string lastText_;
     bool lineOpen_ = false;
 };
 

@@ -1,6 +1,7 @@
 // veltrano-update end to end against veltrano-devserver.
 
 #include <gtest/gtest.h>
+#include <rapidjson/document.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -10,6 +11,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "UpdateFixture.h"
@@ -327,6 +329,52 @@ TEST_F(UpdateRun, KilledDownloadResumesItsPieces) {
         long long from = std::stoll(range.substr(range.find('=') + 1));
         EXPECT_NE(from % chunk, 0) << range;
     }
+}
+
+TEST_F(UpdateRun, ProgressForScriptsAndForLogs) {
+    // Stored, and slow enough for several progress samples.
+    pack("1.0.7", {"--level", "0"});
+    ASSERT_TRUE(server.addFault(R"({"path":"/game-1.0.7.zip","rate":40000})"));
+    RunResult r = runUpdate({"--json"});
+    ASSERT_EQ(r.status, 0) << r.out;
+    std::vector<std::string> lines;
+    std::istringstream in(r.out);
+    for (std::string line; std::getline(in, line);) {
+        rapidjson::Document doc;
+        doc.Parse(line.c_str());
+        ASSERT_TRUE(doc.IsObject()) << line;
+        ASSERT_TRUE(doc.HasMember("event")) << line;
+        lines.push_back(line);
+    }
+    auto index = [&](const std::string& needle) {
+        for (size_t i = 0; i < lines.size(); ++i)
+            if (lines[i].find(needle) != std::string::npos) return static_cast<long>(i);
+        return -1L;
+    };
+    long checking = index(R"({"event":"phase","phase":"checking"})");
+    long downloading = index(R"({"event":"phase","phase":"downloading"})");
+    long progress =
+        index(R"({"event":"progress","phase":"downloading","total":)" + std::to_string(packedSize()));
+    long installing = index(R"({"event":"phase","phase":"installing"})");
+    long result = index(R"({"event":"result","code":0,"status":0)");
+    EXPECT_EQ(checking, 0);
+    EXPECT_GT(downloading, checking);
+    EXPECT_GT(progress, downloading);
+    EXPECT_GT(installing, progress);
+    EXPECT_EQ(result, static_cast<long>(lines.size()) - 1);
+    EXPECT_NE(index("\"bytesPerSecond\":"), -1);
+
+    // Not a terminal and not JSON: plain lines, no cursor control.
+    fs::remove_all(env.path("game"));
+    fs::remove_all(downloadDir());
+    r = runUpdate({"--interval", "0.2"});
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.out.find('\r'), std::string::npos);
+    EXPECT_EQ(r.out.find('\033'), std::string::npos);
+    EXPECT_EQ(r.out.rfind("checking\ndownloading\n", 0), 0u) << r.out;
+    EXPECT_NE(r.out.find(" left\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\ninstalling\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("finished: the game is up to date\n"), std::string::npos) << r.out;
 }
 
 TEST_F(UpdateRun, LoginAfterTheUpdateStartsTheGame) {
