@@ -119,6 +119,17 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    // A manifest that cannot be merged is found out before minutes of packing.
+    std::string error;
+    if (!existing.empty() &&
+        !veltrano::mergeManifest(existing, veltrano::ManifestEntry{version, name, 1, "", -1, 0}, nullptr,
+                                 &error)) {
+        std::fprintf(stderr, "veltrano-pack: %s: %s\n", mergePath.c_str(), error.c_str());
+        return 2;
+    }
+    std::error_code dirError;
+    std::filesystem::create_directories(outDir, dirError);
+
     veltrano::PackOptions options;
     options.gameDir = game;
     options.version = version;
@@ -126,7 +137,6 @@ int main(int argc, char** argv) {
     options.level = level;
     options.directoryEntries = dirEntries;
     veltrano::PackResult result;
-    std::string error;
     if (!veltrano::packGame(options, &result, &error)) {
         std::fprintf(stderr, "veltrano-pack: %s\n", error.c_str());
         return 2;

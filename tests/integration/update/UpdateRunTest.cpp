@@ -401,6 +401,40 @@ TEST_F(UpdateRun, LoginWithAMissingGameFails) {
     EXPECT_NE(r.out.find("\"code\":0"), std::string::npos);
 }
 
+TEST_F(UpdateRun, PackerMergesReleasesAndRejectsBadUsage) {
+    pack("1.0.8", {"--merge", wwwPath("version.json"), "--force", "true", "--download-thread", "6"});
+    rapidjson::Document doc;
+    std::string text = readAbsolute(wwwPath("version.json"));
+    doc.Parse(text.c_str());
+    ASSERT_TRUE(doc.IsObject()) << text;
+    EXPECT_STREQ(doc["version"].GetString(), "1.0.8");
+    EXPECT_EQ(doc["downloadThread"].GetInt(), 6);
+    EXPECT_STREQ(doc["games"]["1.0.7"]["name"].GetString(), "game-1.0.7.zip");
+    EXPECT_TRUE(doc["games"]["1.0.8"]["force"].GetBool());
+    EXPECT_EQ(doc["games"]["1.0.8"]["size"].GetInt64(),
+              static_cast<int64_t>(fs::file_size(wwwPath("game-1.0.8.zip"))));
+
+    auto packStatus = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), VELTRANO_PACK_PATH);
+        std::string error;
+        pid_t pid = spawnChild(args, -1, &error);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    const std::string out = env.root() + "/packed";
+    EXPECT_EQ(packStatus({"--version", "1"}), 1);
+    EXPECT_EQ(packStatus({"--game", env.root() + "/src", "--version", "1", "--level", "12"}), 1);
+    EXPECT_EQ(packStatus({"--game", env.root() + "/src", "--version", "1", "--name", "../x.zip"}), 1);
+    EXPECT_EQ(packStatus({"--game", env.root() + "/nowhere", "--version", "1", "--out-dir", out}), 2);
+    ASSERT_TRUE(writeWww("broken.json", "{not json"));
+    EXPECT_EQ(packStatus({"--game", env.root() + "/src", "--version", "1", "--out-dir", out, "--merge",
+                          wwwPath("broken.json")}),
+              2);
+    EXPECT_FALSE(fs::exists(out + "/version.json"));
+    EXPECT_FALSE(fs::exists(out + "/game-1.zip"));
+}
+
 TEST_F(UpdateRun, UsageAndConfigurationErrors) {
     EXPECT_EQ(runUpdate({"--bogus"}).status, 1);
     EXPECT_EQ(runUpdate({"--interval", "zero"}).status, 1);
