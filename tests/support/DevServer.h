@@ -18,7 +18,7 @@ namespace veltrano::test {
 
 struct DevServerOptions {
     std::string root{};         // folder served
-    std::string cert{}, key{};    // PEM files: serves HTTPS when both are set
+    std::string cert{}, key{};  // PEM files: serves HTTPS when both are set
     std::string faults{};       // fault rules active from the first request (JSON object or array)
     std::string reportsFile{};  // also append every collected report to this file
     std::string executable{};   // empty: the veltrano-devserver of this build
