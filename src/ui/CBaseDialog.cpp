@@ -1,5 +1,8 @@
 #include "ui/CBaseDialog.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "config/Log.h"
 #include "ui/Game_MainDialog.h"
 
@@ -90,6 +93,26 @@ cairo_surface_t* CBaseDialog::loadImage(const std::string& path) {
         return nullptr;
     }
     return surface;
+}
+
+cairo_region_t* CBaseDialog::roundedRegion(int w, int h, int ellipse) {
+    cairo_region_t* region = cairo_region_create();
+    if (w <= 0 || h <= 0) return region;
+    double r = std::min({ellipse / 2.0, w / 2.0, h / 2.0});
+    for (int y = 0; y < h; ++y) {
+        double cy = y + 0.5;
+        double dy = cy < r ? r - cy : (cy > h - r ? cy - (h - r) : 0);
+        int inset = 0;
+        if (dy > 0) {
+            if (dy >= r) continue;
+            // First pixel column whose centre lies within the corner circle.
+            inset = static_cast<int>(std::ceil(r - std::sqrt(r * r - dy * dy) - 0.5));
+            if (inset < 0) inset = 0;
+        }
+        cairo_rectangle_int_t row{inset, y, w - 2 * inset, 1};
+        if (row.width > 0) cairo_region_union_rectangle(region, &row);
+    }
+    return region;
 }
 
 void CBaseDialog::drawImage(cairo_t* cr, cairo_surface_t* image, double x, double y, double w, double h) {

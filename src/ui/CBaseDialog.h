@@ -58,6 +58,9 @@ public:
     static bool screenComposited(GtkWidget* widget);
     // A PNG as a cairo surface, or null (a missing or broken file draws nothing).
     static cairo_surface_t* loadImage(const std::string& path);
+    // The rounded rectangle (0, 0, w, h) with the given corner ellipse, as whole pixels: a pixel is
+    // inside when its centre is. The caller destroys it.
+    static cairo_region_t* roundedRegion(int w, int h, int ellipse);
     // Paints a whole image stretched over (x, y, w, h); nothing for a null image.
     static void drawImage(cairo_t* cr, cairo_surface_t* image, double x, double y, double w, double h);
 

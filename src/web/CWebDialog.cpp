@@ -45,6 +45,8 @@ bool CWebDialog::OnInitDialog() {
     height_ = cfg.web_size_height();
     setRect(cfg.web_x(), cfg.web_y(), width_, height_);
     if (createBrowser(widget_, &browser_)) {
+        // Clicks on the cut corners belong to what lies below, as the drawing does.
+        g_signal_connect(browser_->view(), "size-allocate", G_CALLBACK(onViewAllocated), this);
         browser_->setSilent(false);
         FileUtils* fu = FileUtils::instance();
         std::string local = (fu ? fu->launcherDirectory() : std::string()) + "res/index.html";
@@ -62,6 +64,17 @@ void CWebDialog::OnMove(int, int) {
 
 void CWebDialog::downloadCompleted() {
     if (browser_) browser_->setDownloadComplete(true);
+}
+
+void CWebDialog::onViewAllocated(GtkWidget* view, GdkRectangle* allocation, gpointer) {
+    cairo_region_t* region = roundedRegion(allocation->width, allocation->height, kCornerEllipse);
+    gtk_widget_input_shape_combine_region(view, region);
+    // The overlay holds the part in a window of its own, which would take the corner clicks too.
+    GtkWidget* host = gtk_widget_get_parent(view);
+    GdkWindow* hostWindow = host ? gtk_widget_get_window(host) : nullptr;
+    if (hostWindow && hostWindow != gtk_widget_get_window(view))
+        gdk_window_input_shape_combine_region(hostWindow, region, 0, 0);
+    cairo_region_destroy(region);
 }
 
 gboolean CWebDialog::onDraw(GtkWidget* widget, cairo_t* cr, gpointer self) {

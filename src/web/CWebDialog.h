@@ -35,6 +35,7 @@ protected:
 
 private:
     static gboolean onDraw(GtkWidget* widget, cairo_t* cr, gpointer self);
+    static void onViewAllocated(GtkWidget* view, GdkRectangle* allocation, gpointer self);
 
     std::string pageAddress_;
     WindowServices services_;

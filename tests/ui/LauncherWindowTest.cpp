@@ -232,7 +232,8 @@ document.getElementById('login').onclick = function () {
         if (out >= 0) close(out);
         ASSERT_GT(launcher_, 0) << error;
         ASSERT_TRUE(waitFor([this] { return locateWindow(); }, 20000))
-            << "the launcher window never appeared";
+            << "the launcher window never appeared\n"
+            << readFile(env_.root() + "/launcher.out");
     }
 
     // The launcher's toplevel position on the screen, read from the X server.
@@ -417,11 +418,13 @@ TEST_F(LauncherWindowTest, DraggingMovesTheWholeStack) {
     startLauncher(config());
     ASSERT_TRUE(waitForPixel(kWebX + 300, kWebY + 200, kPage, 20000));
     int startX = winX_, startY = winY_;
-    capture({"/usr/bin/xdotool", "mousemove", std::to_string(winX_ + 700), std::to_string(winY_ + 300),
+    // Grabbed at the page's cut corner: the click belongs to the main window below, as the picture does.
+    const int grabX = kWebX + 3, grabY = kWebY + 3;
+    capture({"/usr/bin/xdotool", "mousemove", std::to_string(winX_ + grabX), std::to_string(winY_ + grabY),
              "mousedown", "1"});
     for (int step = 1; step <= 6; ++step) {
-        capture({"/usr/bin/xdotool", "mousemove", std::to_string(startX + 700 + 5 * step),
-                 std::to_string(startY + 300)});
+        capture({"/usr/bin/xdotool", "mousemove", std::to_string(startX + grabX + 5 * step),
+                 std::to_string(startY + grabY)});
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     capture({"/usr/bin/xdotool", "mouseup", "1"});

@@ -93,4 +93,6 @@ std::string capture(const std::vector<std::string>& argv, int* exitStatus) {
 
 // GTK and WebKit keep their caches until the process exits; in this test program the leak report
 // would list only those.
-extern "C" const char* __asan_default_options() { return "detect_leaks=0"; }
+extern "C" const char* __asan_default_options() {
+    return "detect_leaks=0";
+}
