@@ -136,14 +136,13 @@ void Game_MainDialog::showChildrenFrom(size_t index) {
     timeouts_.push_back(id);
 }
 
-int Game_MainDialog::moveChildren(CBaseDialog* skip, int x, int y) {
+int Game_MainDialog::moveChildren(CBaseDialog* skip, int /*x*/, int /*y*/) {
+    // The parts live inside the toplevel, so the owner's screen position does not enter: each part
+    // goes back to its offset.
     for (size_t i = 0; i < children_.size(); ++i) {
         if (children_[i] == skip) continue;
-        // Positions are relative to the toplevel, whose own origin is (0, 0) here.
         children_[i]->moveTo(0, offsets_[i].x, offsets_[i].y);
     }
-    (void)x;
-    (void)y;
     return static_cast<int>(children_.size());
 }
 
