@@ -50,8 +50,15 @@ bool CWebDialog::OnInitDialog() {
         browser_->setSilent(false);
         FileUtils* fu = FileUtils::instance();
         std::string local = (fu ? fu->launcherDirectory() : std::string()) + "res/index.html";
-        if (fu && fu->fileExists(local)) browser_->navigate(local);
-        browser_->navigate(services_.buildWebUrl ? services_.buildWebUrl() : pageAddress_);
+        std::string portal = services_.buildWebUrl ? services_.buildWebUrl() : pageAddress_;
+        if (fu && fu->fileExists(local) && browser_->navigate(local)) {
+            // A second load started at once would cancel the local one before it shows; the portal
+            // page follows as soon as the local page is up, and the local one shows meanwhile.
+            CXWebBrowser2* browser = browser_;
+            browser_->whenLoadFinished([browser, portal] { browser->navigate(portal); });
+        } else {
+            browser_->navigate(portal);
+        }
     }
     initialRect_ = rect();
     return true;

@@ -63,7 +63,14 @@ gboolean CXWebBrowser::onScriptDialog(WebKitWebView*, WebKitScriptDialog*, gpoin
 }
 
 void CXWebBrowser::onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer self) {
-    if (event == WEBKIT_LOAD_COMMITTED) static_cast<CXWebBrowser*>(self)->onCommitted();
+    auto* browser = static_cast<CXWebBrowser*>(self);
+    if (event == WEBKIT_LOAD_COMMITTED) browser->onCommitted();
+    // A failed load is followed by FINISHED too.
+    if (event == WEBKIT_LOAD_FINISHED && browser->onFinished_) {
+        std::function<void()> listener = std::move(browser->onFinished_);
+        browser->onFinished_ = nullptr;
+        listener();
+    }
 }
 
 }  // namespace veltrano

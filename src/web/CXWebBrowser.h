@@ -5,6 +5,7 @@
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 
+#include <functional>
 #include <string>
 
 namespace veltrano {
@@ -22,6 +23,9 @@ public:
     bool navigate(const std::string& address);
     // Silent: the page's script dialogs are swallowed instead of shown.
     bool setSilent(bool silent);
+
+    // Called once, when the next load has finished (successfully or not).
+    void whenLoadFinished(std::function<void()> listener) { onFinished_ = std::move(listener); }
 
     WebKitWebView* view() const { return view_; }
     bool silent() const { return silent_; }
@@ -41,6 +45,7 @@ private:
     static void onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer self);
 
     bool silent_ = false;
+    std::function<void()> onFinished_;
 };
 
 }  // namespace veltrano

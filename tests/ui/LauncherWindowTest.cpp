@@ -395,6 +395,19 @@ fetch('/pagelog', {method: 'POST', headers: {'Content-Type': 'application/x-www-
     EXPECT_EQ(log().find("ui_game"), std::string::npos) << "no game start may follow";
 }
 
+TEST_F(LauncherWindowTest, LocalPageShowsUntilThePortalPageArrives) {
+    constexpr Rgb kLocal{255, 128, 0};
+    ASSERT_TRUE(env_.writeFile("res/index.html",
+                               "<html><body style='margin:0;background:#ff8000'>Loading</body></html>"));
+    ASSERT_TRUE(server_.addFault(R"({"path":"/page.html","delay_ms":4000,"times":1})"));
+    startLauncher(config());
+    Rgb last{};
+    EXPECT_TRUE(waitForPixel(kWebX + 300, kWebY + 200, kLocal, 4000, &last))
+        << "local page not shown: " << last;
+    EXPECT_TRUE(waitForPixel(kWebX + 300, kWebY + 200, kPage, 20000, &last))
+        << "portal page not shown: " << last;
+}
+
 TEST_F(LauncherWindowTest, CloseButtonReportsAndTellsThePortalBeforeEnding) {
     WindowMessageReceiver portal(static_cast<int64_t>(getpid()));
     ASSERT_TRUE(portal.isOpen());
