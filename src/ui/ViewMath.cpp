@@ -75,12 +75,17 @@ const std::string* progressFormat(const std::vector<std::string>& texts, unsigne
 
 namespace {
 
+// strchr would also find the terminator, and configured texts may hold a NUL.
+bool inSet(const char* set, char c) {
+    return c != '\0' && std::strchr(set, c) != nullptr;
+}
+
 bool fits(char conv, FormatArg::Kind kind) {
     switch (kind) {
         case FormatArg::Int:
-            return std::strchr("diouxXc", conv) != nullptr;
+            return inSet("diouxXc", conv);
         case FormatArg::Double:
-            return std::strchr("fFeEgGaA", conv) != nullptr;
+            return inSet("fFeEgGaA", conv);
         case FormatArg::Text:
             return conv == 's';
     }
@@ -108,20 +113,20 @@ std::string checkedFormat(const std::string& format, const std::vector<FormatArg
         }
         // Flags, width and precision as digits only; '*' and positional arguments are refused.
         size_t j = i + 1;
-        while (j < format.size() && std::strchr("-+ #0", format[j])) ++j;
+        while (j < format.size() && inSet("-+ #0", format[j])) ++j;
         while (j < format.size() && std::isdigit(static_cast<unsigned char>(format[j]))) ++j;
         if (j < format.size() && format[j] == '.') {
             ++j;
             while (j < format.size() && std::isdigit(static_cast<unsigned char>(format[j]))) ++j;
         }
-        size_t specEnd = j;  // before any length modifier
-        while (j < format.size() && std::strchr("hlLqjzt", format[j])) ++j;
+        size_t lengthStart = j;  // length modifiers are dropped: each value is passed at its own type
+        while (j < format.size() && inSet("hlLqjzt", format[j])) ++j;
         if (j >= format.size()) {
             out.append(format, i, std::string::npos);
             break;
         }
         char conv = format[j];
-        std::string spec = format.substr(i, specEnd - i) + conv;
+        std::string conversion = format.substr(i, lengthStart - i) + conv;
         if (next < args.size() && fits(conv, args[next].kind)) {
             const FormatArg& a = args[next++];
             char buf[512];
@@ -129,13 +134,13 @@ std::string checkedFormat(const std::string& format, const std::vector<FormatArg
             // Width and precision are bounded by the buffer; snprintf truncates safely.
             if (a.kind == FormatArg::Int) {
                 if (conv == 'c' || conv == 'd' || conv == 'i')
-                    n = snprintf(buf, sizeof buf, spec.c_str(), static_cast<int>(a.i));
+                    n = snprintf(buf, sizeof buf, conversion.c_str(), static_cast<int>(a.i));
                 else
-                    n = snprintf(buf, sizeof buf, spec.c_str(), static_cast<unsigned>(a.i));
+                    n = snprintf(buf, sizeof buf, conversion.c_str(), static_cast<unsigned>(a.i));
             } else if (a.kind == FormatArg::Double) {
-                n = snprintf(buf, sizeof buf, spec.c_str(), a.d);
+                n = snprintf(buf, sizeof buf, conversion.c_str(), a.d);
             } else {
-                n = snprintf(buf, sizeof buf, spec.c_str(), a.s ? a.s : "");
+                n = snprintf(buf, sizeof buf, conversion.c_str(), a.s ? a.s : "");
             }
             if (n > 0) out.append(buf, std::min<size_t>(static_cast<size_t>(n), sizeof buf - 1));
         } else {

@@ -85,6 +85,8 @@ TEST(StatusText, MismatchedConversionsAreShownNotRead) {
     EXPECT_EQ(formatProgressText("%f %s %s", 1, "k"), "1.000000 k %s");
     EXPECT_EQ(formatProgressText("%n%*d%1$s", 1, "k"), "%n%*d%1$s");
     EXPECT_EQ(formatProgressText("tail %", 1, "k"), "tail %");
+    // An embedded NUL is text, not a flag or a length modifier.
+    EXPECT_EQ(formatProgressText(std::string("a%\0f", 4), 1, "k"), std::string("a%\0f", 4));
 }
 
 TEST(CheckedFormat, IntegerConversionsTakeIntegersOnly) {
