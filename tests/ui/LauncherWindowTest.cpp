@@ -408,6 +408,37 @@ TEST_F(LauncherWindowTest, LocalPageShowsUntilThePortalPageArrives) {
         << "portal page not shown: " << last;
 }
 
+TEST_F(LauncherWindowTest, FailedGameStartShowsTheMessageAndKeepsTheWindow) {
+    std::string cfg = config();
+    cfg.replace(cfg.find("\"ui_game\""), 9, "\"no_such_game\"");
+    startLauncher(cfg);
+    ASSERT_TRUE(waitFor([this] { return !reportsOfKind("kind", "complete").empty(); }, 30000)) << log();
+    click(kButtonMarkX, kButtonMarkY);
+    ASSERT_TRUE(waitFor(
+        [this] {
+            return !capture({"/usr/bin/xdotool", "search", "--onlyvisible", "--name", "^系统提示$"}).empty();
+        },
+        20000))
+        << "no message box\n"
+        << log();
+    EXPECT_NE(log().find("CreateProcess faild path"), std::string::npos) << log();
+    EXPECT_TRUE(waitFor([this] { return !reportsOfKind("data_type", "1115").empty(); }, 5000));
+    // The player acknowledges; the launcher stays open.
+    std::string box = capture({"/usr/bin/xdotool", "search", "--onlyvisible", "--name", "^系统提示$"});
+    box = box.substr(0, box.find('\n'));
+    // Without a window manager the keyboard follows the pointer.
+    capture({"/usr/bin/xdotool", "mousemove", "--window", box, "20", "20"});
+    capture({"/usr/bin/xdotool", "key", "Return"});
+    EXPECT_TRUE(waitFor(
+        [this] {
+            return capture({"/usr/bin/xdotool", "search", "--onlyvisible", "--name", "^系统提示$"}).empty();
+        },
+        5000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_FALSE(launcherEnded());
+    EXPECT_TRUE(locateWindow());
+}
+
 TEST_F(LauncherWindowTest, CloseButtonReportsAndTellsThePortalBeforeEnding) {
     WindowMessageReceiver portal(static_cast<int64_t>(getpid()));
     ASSERT_TRUE(portal.isOpen());
