@@ -101,26 +101,26 @@ std::string formatErrorText(const std::string& format, int code) {
         }
         // Parse one conversion: flags, width, precision, length, conversion character.
         size_t j = i + 1;
-        std::string spec = "%";
-        while (j < n && std::string("-+ #0").find(format[j]) != std::string::npos) spec += format[j++];
+        std::string conversion = "%";
+        while (j < n && std::string("-+ #0").find(format[j]) != std::string::npos) conversion += format[j++];
         size_t digits = 0;
         while (j < n && format[j] >= '0' && format[j] <= '9') {
-            spec += format[j++];
+            conversion += format[j++];
             ++digits;
         }
         if (j < n && format[j] == '.') {
-            spec += format[j++];
+            conversion += format[j++];
             while (j < n && format[j] >= '0' && format[j] <= '9') {
-                spec += format[j++];
+                conversion += format[j++];
                 ++digits;
             }
         }
         while (j < n && std::string("hlLqjzt").find(format[j]) != std::string::npos) ++j;
         // Widths beyond the buffer add nothing but cost; such a conversion is kept as written.
         if (j < n && isIntConversion(format[j]) && !used && digits <= 3) {
-            spec += format[j];
+            conversion += format[j];
             char piece[kErrorTextBuffer * 2];
-            std::snprintf(piece, sizeof piece, spec.c_str(), code);
+            std::snprintf(piece, sizeof piece, conversion.c_str(), code);
             out += piece;
             used = true;
             i = j + 1;

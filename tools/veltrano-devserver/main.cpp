@@ -263,10 +263,10 @@ RangeResult parseRange(const std::string& header, uint64_t size, uint64_t* first
     if (header.empty()) return RangeResult::None;
     if (header.compare(0, 6, "bytes=") != 0 || header.find(',') != std::string::npos)
         return RangeResult::None;
-    std::string spec = header.substr(6);
-    size_t dash = spec.find('-');
+    std::string byteRange = header.substr(6);
+    size_t dash = byteRange.find('-');
     if (dash == std::string::npos) return RangeResult::None;
-    std::string a = spec.substr(0, dash), b = spec.substr(dash + 1);
+    std::string a = byteRange.substr(0, dash), b = byteRange.substr(dash + 1);
     auto digits = [](const std::string& s) {
         return !s.empty() && s.size() < 20 && std::all_of(s.begin(), s.end(), ::isdigit);
     };
