@@ -1,5 +1,7 @@
 #include "platform/FileUtilsPosix.h"
 
+#include "platform/Desktop.h"
+
 #include <dirent.h>
 #include <errno.h>
 #include <sys/stat.h>
@@ -73,17 +75,9 @@ std::string FileUtilsPosix::writableDirectory() {
     const size_t dot = name.find_last_of('.');
     if (dot != std::string::npos && dot > 0) name = name.substr(0, dot);
 
-    std::string base;
-    const char* dataHome = std::getenv("XDG_DATA_HOME");
-    const char* home = std::getenv("HOME");
-    if (dataHome && dataHome[0] == '/') {
-        base = dataHome;
-    } else if (home && home[0] == '/') {
-        base = std::string(home) + "/.local/share";
-    }
+    const std::string base = userDataDirectory();
     if (!base.empty() && !name.empty()) {
-        if (base.back() != '/') base += '/';
-        const std::string dir = base + name + "/";
+        const std::string dir = base + "/" + name + "/";
         if (makeDirectories(dir)) return dir;
     }
     return launcherDirectory_;

@@ -22,6 +22,7 @@
 #include "game/Game.h"
 #include "net/Scheduler.h"
 #include "platform/CommandLine.h"
+#include "platform/Desktop.h"
 #include "platform/FileUtils.h"
 #include "platform/SingleInstance.h"
 #include "report/Report.h"
@@ -181,16 +182,8 @@ double wallSeconds() {
 
 // The folder the window keeps its download in: the same rule, with the window's program name.
 std::string windowDownloadDirectory() {
-    std::string base;
-    const char* dataHome = std::getenv("XDG_DATA_HOME");
-    const char* home = std::getenv("HOME");
-    if (dataHome != nullptr && dataHome[0] == '/')
-        base = dataHome;
-    else if (home != nullptr && home[0] == '/')
-        base = std::string(home) + "/.local/share";
-    if (base.empty()) return "";
-    if (base.back() != '/') base += '/';
-    return base + "veltrano/";
+    const std::string base = userDataDirectory();
+    return base.empty() ? std::string() : base + "/veltrano/";
 }
 
 bool parseSeconds(const char* text, double* out) {
