@@ -1,5 +1,7 @@
 #include "platform/Desktop.h"
 
+#include "platform/FileUtilsPosix.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,11 +29,16 @@ std::string homeDirectory() {
     return envPath("HOME");
 }
 
-std::string configDirectory() {
-    std::string dir = envPath("XDG_CONFIG_HOME");
+// A base directory from its variable, else its default below the home directory.
+std::string baseDirectory(const char* variable, const char* underHome) {
+    std::string dir = envPath(variable);
     if (!dir.empty()) return dir;
     const std::string home = homeDirectory();
-    return home.empty() ? std::string() : home + "/.config";
+    return home.empty() ? std::string() : home + underHome;
+}
+
+std::string configDirectory() {
+    return baseDirectory("XDG_CONFIG_HOME", "/.config");
 }
 
 // XDG_DESKTOP_DIR="$HOME/Desktop" or an absolute path, as xdg-user-dirs writes it.
@@ -58,15 +65,6 @@ std::string desktopFromUserDirs() {
     return {};
 }
 
-bool createDirectories(const std::string& dir) {
-    if (dir.empty()) return false;
-    struct stat st {};
-    if (stat(dir.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
-    const size_t slash = dir.find_last_of('/');
-    if (slash != std::string::npos && slash > 0 && !createDirectories(dir.substr(0, slash))) return false;
-    return mkdir(dir.c_str(), 0755) == 0 || errno == EEXIST;
-}
-
 std::string parentOf(const std::string& path) {
     const size_t slash = path.find_last_of("/\\");
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
@@ -75,10 +73,7 @@ std::string parentOf(const std::string& path) {
 }  // namespace
 
 std::string userDataDirectory() {
-    std::string dir = envPath("XDG_DATA_HOME");
-    if (!dir.empty()) return dir;
-    const std::string home = homeDirectory();
-    return home.empty() ? std::string() : home + "/.local/share";
+    return baseDirectory("XDG_DATA_HOME", "/.local/share");
 }
 
 std::string desktopDirectory() {
@@ -210,7 +205,7 @@ bool writeUninstallEntry(const std::string& appName, const std::string& launcher
                          const std::string& iconPath) {
     const std::string data = userDataDirectory();
     if (data.empty()) return false;
-    if (!createDirectories(data + "/applications")) return false;
+    if (!makeDirectories(data + "/applications")) return false;
     DesktopEntry entry;
     // A menu entry without a name is invalid; the launcher's file name stands in.
     entry.name = appName.empty() ? launcherPath.substr(launcherPath.find_last_of('/') + 1) : appName;

@@ -27,7 +27,8 @@ bool isDirectory(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// mkdir -p; true when the directory exists afterwards.
+}  // namespace
+
 bool makeDirectories(const std::string& path) {
     std::string prefix;
     for (size_t i = 0; i < path.size(); ++i) {
@@ -38,8 +39,6 @@ bool makeDirectories(const std::string& path) {
     }
     return isDirectory(path);
 }
-
-}  // namespace
 
 bool FileUtilsPosix::init() {
     return FileUtils::init();

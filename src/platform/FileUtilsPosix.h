@@ -5,6 +5,9 @@
 
 namespace veltrano {
 
+// mkdir -p with mode 0755; true when the directory exists afterwards.
+bool makeDirectories(const std::string& path);
+
 class FileUtilsPosix : public FileUtils {
 public:
     FileUtilsPosix() = default;
