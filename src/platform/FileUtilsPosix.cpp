@@ -1,6 +1,7 @@
 #include "platform/FileUtilsPosix.h"
 
 #include "platform/Desktop.h"
+#include "platform/Process.h"
 
 #include <dirent.h>
 #include <errno.h>
@@ -45,10 +46,7 @@ bool FileUtilsPosix::init() {
 }
 
 std::string FileUtilsPosix::executablePath() {
-    std::vector<char> buf(4096);
-    const ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size() - 1);
-    if (n <= 0) return std::string();
-    return std::string(buf.data(), static_cast<size_t>(n));
+    return processExecutablePath(getpid());
 }
 
 std::string FileUtilsPosix::computeLauncherDirectory() {

@@ -84,12 +84,16 @@ ProcessEntry describeProcess(pid_t pid) {
     ProcessEntry entry;
     entry.pid = pid;
     const std::string dir = "/proc/" + std::to_string(pid);
-    entry.exePath = readLink(dir + "/exe");
+    entry.exePath = processExecutablePath(pid);
     entry.exeName = entry.exePath.empty() ? readFirstLine(dir + "/comm") : baseName(entry.exePath);
     return entry;
 }
 
 }  // namespace
+
+std::string processExecutablePath(pid_t pid) {
+    return readLink("/proc/" + std::to_string(pid) + "/exe");
+}
 
 std::vector<ProcessEntry> listUserProcesses() {
     std::vector<ProcessEntry> result;

@@ -16,6 +16,10 @@ struct ProcessEntry {
     std::string exePath;
 };
 
+// Full path of a running process's executable, the same after the file was replaced or removed on
+// disk; empty when it cannot be read.
+std::string processExecutablePath(pid_t pid);
+
 // Every process of the current user except the calling one, in ascending pid order.
 std::vector<ProcessEntry> listUserProcesses();
 

@@ -1,12 +1,16 @@
 #include "platform/FileUtils.h"
 
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -14,10 +18,27 @@
 #include "platform/FileUtilsPosix.h"
 #include "support/TestEnv.h"
 
+extern char** environ;
+
 namespace veltrano {
 namespace {
 
 using test::VeltranoTest;
+
+constexpr const char* kReplacedReport = "VELTRANO_TEST_REPLACED_EXE_REPORT";
+
+// Inside the copy started by ExecutableReplacedOnDiskKeepsItsPathAndFolder, before any test: the copy
+// removes its own file, as an update replacing the launcher does, and writes what it then sees.
+[[maybe_unused]] const bool kRanAsReplacedCopy = [] {
+    const char* report = std::getenv(kReplacedReport);
+    if (!report) return false;
+    std::error_code ignored;
+    std::filesystem::remove(std::filesystem::read_symlink("/proc/self/exe", ignored), ignored);
+    FileUtilsPosix files;
+    const bool ok = files.init();
+    std::ofstream(report) << files.executablePath() << "\n" << files.writableDirectory();
+    _exit(ok ? 0 : 1);
+}();
 
 FileUtils* fu() {
     return FileUtils::instance();
@@ -273,6 +294,34 @@ TEST_F(FileUtilsTest, WritableDirectoryUnderDataHome) {
 
     fu()->setWritableDirectory(env.root() + "/override/");
     EXPECT_EQ(fu()->writableDirectory(), env.root() + "/override/");
+}
+
+TEST_F(FileUtilsTest, ExecutableReplacedOnDiskKeepsItsPathAndFolder) {
+    std::string copy = env.root() + "/launcher-copy";
+    const std::string report = env.root() + "/report";
+    ASSERT_TRUE(std::filesystem::copy_file("/proc/self/exe", copy));
+    ASSERT_EQ(chmod(copy.c_str(), 0755), 0);
+
+    std::vector<std::string> vars;
+    for (char** e = environ; *e; ++e) vars.emplace_back(*e);
+    vars.push_back(std::string(kReplacedReport) + "=" + report);
+    std::vector<char*> envp;
+    for (std::string& v : vars) envp.push_back(v.data());
+    envp.push_back(nullptr);
+    char* argv[] = {copy.data(), nullptr};
+    pid_t child = 0;
+    ASSERT_EQ(posix_spawn(&child, copy.c_str(), nullptr, nullptr, argv, envp.data()), 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ASSERT_FALSE(std::filesystem::exists(copy));
+
+    std::ifstream in(report);
+    std::string exe, writable;
+    std::getline(in, exe);
+    std::getline(in, writable);
+    EXPECT_EQ(exe, copy);
+    EXPECT_EQ(writable, env.root() + "/data/launcher-copy/");
 }
 
 }  // namespace
