@@ -169,10 +169,13 @@ bool ZipWriter::close() {
 }
 
 bool packGame(const PackOptions& options, PackResult* result, std::string* error) {
+    // Written beside and renamed: a failed run keeps the archive already there, and a server
+    // handing out the folder never serves half an archive.
+    const std::string partPath = options.archivePath + ".part";
     auto fail = [&](const std::string& text) {
         if (error != nullptr) *error = text;
         std::error_code ignored;
-        fs::remove(options.archivePath, ignored);
+        fs::remove(partPath, ignored);
         return false;
     };
     std::error_code ec;
@@ -196,7 +199,7 @@ bool packGame(const PackOptions& options, PackResult* result, std::string* error
     std::sort(items.begin(), items.end());
 
     ZipWriter zip;
-    if (!zip.open(options.archivePath)) return fail(zip.error());
+    if (!zip.open(partPath)) return fail(zip.error());
     size_t entries = 0;
     if (!zip.addBytes("version", options.version, options.level)) return fail(zip.error());
     ++entries;
@@ -215,11 +218,13 @@ bool packGame(const PackOptions& options, PackResult* result, std::string* error
 
     PackResult r;
     r.name = fs::path(options.archivePath).filename().string();
-    r.size = static_cast<int64_t>(fs::file_size(options.archivePath, ec));
-    if (ec) return fail("cannot read back " + options.archivePath);
-    r.md5 = fileMd5(options.archivePath);
+    r.size = static_cast<int64_t>(fs::file_size(partPath, ec));
+    if (ec) return fail("cannot read back " + partPath);
+    r.md5 = fileMd5(partPath);
     r.entries = entries;
-    if (r.md5.empty()) return fail("cannot read back " + options.archivePath);
+    if (r.md5.empty()) return fail("cannot read back " + partPath);
+    fs::rename(partPath, options.archivePath, ec);
+    if (ec) return fail("cannot write " + options.archivePath + ": " + ec.message());
     if (result != nullptr) *result = r;
     return true;
 }

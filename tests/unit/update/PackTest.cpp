@@ -117,6 +117,21 @@ TEST_F(PackTest, FailuresLeaveNoArchive) {
     EXPECT_FALSE(packGame(o, nullptr, &error));
 }
 
+TEST_F(PackTest, AFailedRunKeepsTheArchiveAlreadyThere) {
+    ASSERT_TRUE(env.writeFile("out.zip", "released"));
+    PackOptions o = options();
+    o.gameDir = env.path("nowhere");
+    std::string error;
+    EXPECT_FALSE(packGame(o, nullptr, &error));
+    EXPECT_EQ(env.readFile("out.zip"), "released");
+
+    PackResult r;
+    ASSERT_TRUE(packGame(options(), &r, &error)) << error;
+    EXPECT_EQ(r.md5, fileMd5(env.path("out.zip")));
+    EXPECT_TRUE(unzipTests(env.path("out.zip")));
+    EXPECT_FALSE(env.exists("out.zip.part"));
+}
+
 TEST(MergeManifest, NewManifestIsJudgedAsADownload) {
     ManifestEntry e{"1.0.7", "game.zip", 123456789012, "ABCDEF", 1, 12};
     std::string out, error;
