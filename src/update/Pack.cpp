@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "update/Unzip.h"
 #include "util/Encoding.h"
 
 namespace veltrano {
@@ -197,6 +198,14 @@ bool packGame(const PackOptions& options, PackResult* result, std::string* error
         }
     }
     std::sort(items.begin(), items.end());
+    // An archive the launcher refuses to extract would fail every player's update.
+    for (const auto& item : items) {
+        const std::string& name = item.first;
+        const char* why = unsafeEntryNameReason(name);
+        if (why == nullptr && name.size() >= kUnzipNameBufferSize) why = "name too long";
+        if (why != nullptr)
+            return fail("cannot pack " + name + ": " + why + ", the launcher would refuse it");
+    }
 
     ZipWriter zip;
     if (!zip.open(partPath)) return fail(zip.error());

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 
 #include "platform/FileUtils.h"
@@ -130,6 +131,22 @@ TEST_F(PackTest, AFailedRunKeepsTheArchiveAlreadyThere) {
     EXPECT_EQ(r.md5, fileMd5(env.path("out.zip")));
     EXPECT_TRUE(unzipTests(env.path("out.zip")));
     EXPECT_FALSE(env.exists("out.zip.part"));
+}
+
+TEST_F(PackTest, RefusesNamesTheLauncherWouldNotExtract) {
+    ASSERT_TRUE(env.writeFile("src/data/win\\path.dat", "x"));
+    std::string error;
+    EXPECT_FALSE(packGame(options(), nullptr, &error));
+    EXPECT_NE(error.find("data/win\\path.dat"), std::string::npos) << error;
+    EXPECT_FALSE(env.exists("out.zip"));
+    ASSERT_TRUE(std::filesystem::remove(env.path("src/data/win\\path.dat")));
+
+    const std::string deep =
+        "src/" + std::string(250, 'a') + "/" + std::string(250, 'b') + "/" + std::string(20, 'c');
+    ASSERT_TRUE(env.writeFile(deep, "x"));
+    EXPECT_FALSE(packGame(options(), nullptr, &error));
+    EXPECT_NE(error.find("too long"), std::string::npos) << error;
+    EXPECT_FALSE(env.exists("out.zip"));
 }
 
 TEST(MergeManifest, NewManifestIsJudgedAsADownload) {
