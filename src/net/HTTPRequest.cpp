@@ -46,6 +46,8 @@ HTTPRequest* HTTPRequest::create(const HTTPRequestCallback& callback, const std:
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 512L);
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, 5L);
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+    // Bounded: a redirect loop would otherwise hold a download range until its 5000 s timeout.
+    curl_easy_setopt(h, CURLOPT_MAXREDIRS, 30L);
     // The manifest and the archive decide what runs as the game: peers are verified by default.
     const LauncherConfig* config = LauncherConfig::instance();
     if (config->tls_verify()) {

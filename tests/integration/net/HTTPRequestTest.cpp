@@ -132,6 +132,19 @@ TEST_F(HTTPRequestTest, TransportErrorsFail) {
     EXPECT_EQ(late.error, CURLE_OPERATION_TIMEDOUT);
 }
 
+TEST_F(HTTPRequestTest, RedirectLoopFailsInsteadOfRunningToTheTimeout) {
+    // Redirect answers carry almost no body, so neither the low-speed limit nor a download's
+    // long timeout would end the loop soon.
+    ASSERT_TRUE(server.addFault(R"({"path":"/loop","redirect":"/loop"})"));
+    Outcome o;
+    HTTPRequest* r = HTTPRequest::create(recordInto(&o), server.url("/loop"), kCCHTTPRequestMethodGet);
+    r->setTimeout(5000);
+    r->start();
+    ASSERT_TRUE(pumpUntil([&] { return o.done; }, std::chrono::seconds(20)));
+    EXPECT_EQ(o.states.back(), kCCHTTPRequestStateFailed);
+    EXPECT_EQ(o.error, CURLE_TOO_MANY_REDIRECTS);
+}
+
 TEST_F(HTTPRequestTest, InMemoryBodies) {
     writeFile(folder.file("zero.bin"), std::string("abc\0def", 7));
     EXPECT_EQ(get(server.url("/zero.bin")).data, "abc");
