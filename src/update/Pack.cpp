@@ -185,12 +185,14 @@ bool packGame(const PackOptions& options, PackResult* result, std::string* error
 
     // Sorted so that the same folder always gives the same archive layout.
     std::vector<std::pair<std::string, bool>> items;  // relative name, is directory
-    fs::recursive_directory_iterator it(options.gameDir, fs::directory_options::none, ec), end;
+    // Linked files and folders are packed under their own names, with what they point to.
+    const fs::path base = fs::path(options.gameDir).lexically_normal();
+    fs::recursive_directory_iterator it(options.gameDir, fs::directory_options::follow_directory_symlink, ec),
+        end;
     if (ec) return fail("cannot list " + options.gameDir + ": " + ec.message());
     for (; it != end; it.increment(ec)) {
         if (ec) return fail("cannot list " + options.gameDir + ": " + ec.message());
-        std::string rel = fs::relative(it->path(), options.gameDir, ec).generic_string();
-        if (ec) return fail("cannot list " + options.gameDir + ": " + ec.message());
+        std::string rel = it->path().lexically_normal().lexically_relative(base).generic_string();
         if (it->is_directory(ec)) {
             items.emplace_back(rel + "/", true);
         } else if (it->is_regular_file(ec)) {

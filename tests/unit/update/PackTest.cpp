@@ -149,6 +149,26 @@ TEST_F(PackTest, RefusesNamesTheLauncherWouldNotExtract) {
     EXPECT_FALSE(env.exists("out.zip"));
 }
 
+TEST_F(PackTest, LinkedFilesAndFoldersArePackedUnderTheirOwnNames) {
+    ASSERT_TRUE(env.writeFile("shared/music/theme.ogg", "la la"));
+    ASSERT_TRUE(env.writeFile("shared/icon.png", "png"));
+    std::filesystem::create_directory_symlink("../shared/music", env.path("src/music"));
+    std::filesystem::create_symlink("../shared/icon.png", env.path("src/icon.png"));
+    for (const std::string& dir : {env.path("src"), env.path("src") + "/"}) {
+        PackOptions o = options(false);
+        o.gameDir = dir;
+        std::string error;
+        ASSERT_TRUE(packGame(o, nullptr, &error)) << error;
+        EXPECT_EQ(listing(env.path("out.zip")),
+                  "version\nbin/run.sh\ndata/empty.txt\ndata/levels/1.dat\nicon.png\nmusic/"
+                  "theme.ogg\nreadme.txt\n");
+    }
+    ASSERT_TRUE(env.writeFile("dest/.keep", ""));
+    ASSERT_TRUE(uncompressDir(env.path("out.zip").c_str(), env.path("dest/").c_str(), nullptr));
+    EXPECT_EQ(env.readFile("dest/music/theme.ogg"), "la la");
+    EXPECT_EQ(env.readFile("dest/icon.png"), "png");
+}
+
 TEST(MergeManifest, NewManifestIsJudgedAsADownload) {
     ManifestEntry e{"1.0.7", "game.zip", 123456789012, "ABCDEF", 1, 12};
     std::string out, error;
