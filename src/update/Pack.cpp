@@ -193,6 +193,15 @@ bool packGame(const PackOptions& options, PackResult* result, std::string* error
     for (; it != end; it.increment(ec)) {
         if (ec) return fail("cannot list " + options.gameDir + ": " + ec.message());
         std::string rel = it->path().lexically_normal().lexically_relative(base).generic_string();
+        if (it->is_symlink(ec) && it->is_directory(ec)) {
+            // A link to a folder holding it would be followed until the path is too long.
+            std::error_code ec2;
+            fs::path target = fs::canonical(it->path(), ec);
+            fs::path parent = fs::canonical(it->path().parent_path(), ec2);
+            fs::path inside = parent.lexically_relative(target);
+            if (!ec && !ec2 && !inside.empty() && *inside.begin() != "..")
+                return fail("cannot pack " + rel + ": the linked folder holds the link itself");
+        }
         if (it->is_directory(ec)) {
             items.emplace_back(rel + "/", true);
         } else if (it->is_regular_file(ec)) {

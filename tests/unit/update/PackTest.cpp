@@ -167,6 +167,11 @@ TEST_F(PackTest, LinkedFilesAndFoldersArePackedUnderTheirOwnNames) {
     ASSERT_TRUE(uncompressDir(env.path("out.zip").c_str(), env.path("dest/").c_str(), nullptr));
     EXPECT_EQ(env.readFile("dest/music/theme.ogg"), "la la");
     EXPECT_EQ(env.readFile("dest/icon.png"), "png");
+
+    std::filesystem::create_directory_symlink("..", env.path("src/data/up"));
+    std::string error;
+    EXPECT_FALSE(packGame(options(), nullptr, &error));
+    EXPECT_NE(error.find("data/up"), std::string::npos) << error;
 }
 
 TEST(MergeManifest, NewManifestIsJudgedAsADownload) {
