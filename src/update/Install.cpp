@@ -99,8 +99,9 @@ bool putStagingInPlace(const InstallPaths& paths) {
                 writeLog("install: can not move %s back; the next start does", paths.old.c_str());
             return false;
         }
-        fu->syncFileSystem(parentOf(paths.game));
     }
+    // The renames themselves reach the disk; outside the lock, so that a closing launcher does not wait.
+    fu->syncFileSystem(parentOf(paths.game));
     if (fu->directoryExists(paths.old) && !fu->removeDirectory(paths.old))
         writeLog("install: can not remove the old game %s; the next start does", paths.old.c_str());
     return true;
