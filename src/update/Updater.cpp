@@ -30,11 +30,19 @@ Updater* Updater::instance() {
     return updater;
 }
 
-Updater::Updater() {
+Updater::Updater() : m_life(std::make_shared<Life>()) {
+    m_life->self = this;
     m_downloadStartTime.store(static_cast<int64_t>(nowSeconds()));
     m_noLocalVersion = !readLocalVersion();
     m_verUrl = LauncherConfig::instance()->ver_url();
     m_gameUrl = LauncherConfig::instance()->game_url();
+}
+
+Updater::~Updater() {
+    std::lock_guard<std::recursive_mutex> lock(m_life->mutex);
+    m_life->self = nullptr;
+    if (m_verRequest) m_verRequest->cancel();
+    if (m_task) m_task->cancel();
 }
 
 std::string Updater::gameDirectory() const {
@@ -86,15 +94,20 @@ void Updater::downloadVerFile() {
     writeLog("Updater::downloadVerFile");
     sendReport(1007);
     ++m_verTryCount;
-    HTTPRequest* request =
-        HTTPRequest::create([this](int state, HTTPRequest* r) { onVerFileResponse(state, r); }, m_verUrl,
-                            kCCHTTPRequestMethodGet);
+    HTTPRequest* request = HTTPRequest::create(
+        [life = m_life](int state, HTTPRequest* r) {
+            std::lock_guard<std::recursive_mutex> lock(life->mutex);
+            if (life->self) life->self->onVerFileResponse(state, r);
+        },
+        m_verUrl, kCCHTTPRequestMethodGet);
     request->setConnectTimeout(3);
     request->setTimeout(5);
+    m_verRequest = request;
     request->start();
 }
 
 void Updater::onVerFileResponse(int state, HTTPRequest* request) {
+    if (state != kCCHTTPRequestStateRunning && request == m_verRequest) m_verRequest = nullptr;
     if (state == kCCHTTPRequestStateCompleted) {
         if (request->getResponseCode() != 200) {
             // An error page is no manifest; waiting for nothing would stall the run.
@@ -166,14 +179,19 @@ void Updater::downloadGame(const std::string& name, int64_t size, const std::str
     m_gameName = name;
     m_gameSize = size;
     DownloadFile* task = DownloadFile::create(
-        [this](unsigned event, DownloadFile* t) { onGameDownloadEvent(event, t); }, url, m_gameZipPath,
-        static_cast<uint64_t>(size), static_cast<unsigned>(m_downloadThread));
+        [life = m_life](unsigned event, DownloadFile* t) {
+            std::lock_guard<std::recursive_mutex> lock(life->mutex);
+            if (life->self) life->self->onGameDownloadEvent(event, t);
+        },
+        url, m_gameZipPath, static_cast<uint64_t>(size), static_cast<unsigned>(m_downloadThread), md5);
     m_baseBytes.store(0);
     m_downloadStartTime.store(static_cast<int64_t>(nowSeconds()));
+    m_task = task;
     task->start();
 }
 
 void Updater::onGameDownloadEvent(unsigned event, DownloadFile* task) {
+    if (event != kDownloadFileProgress && task == m_task) m_task = nullptr;
     switch (event) {
         case kDownloadFileProgress: {
             const uint64_t done = task->getDownloadedTotal();
@@ -182,7 +200,8 @@ void Updater::onGameDownloadEvent(unsigned event, DownloadFile* task) {
             break;
         }
         case kDownloadFileCompleted: {
-            const std::string digest = fileMd5(m_gameZipPath);
+            // Computed while the bytes arrived.
+            const std::string& digest = task->getDigest();
             if (sameDigest(digest, m_gameMd5)) {
                 decompressGame();
                 return;
@@ -231,7 +250,12 @@ void Updater::decompressGame() {
     if (!fu->createDirectory(dest)) writeLog("can not create directory %s", dest.c_str());
     const std::string zip = fu->fullPath(m_gameZipPath);
     uncompressDirAsync(
-        zip, dest, [this](uint32_t kind, uint32_t a, uint32_t b) { onDecompressEvent(kind, a, b); }, true);
+        zip, dest,
+        [life = m_life](uint32_t kind, uint32_t a, uint32_t b) {
+            std::lock_guard<std::recursive_mutex> lock(life->mutex);
+            if (life->self) life->self->onDecompressEvent(kind, a, b);
+        },
+        true);
 }
 
 void Updater::onDecompressEvent(uint32_t kind, uint32_t a, uint32_t b) {

@@ -5,6 +5,8 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 
 namespace veltrano {
@@ -38,9 +40,10 @@ public:
     // The one updater of the process, created on first use on the UI thread; never destroyed.
     static Updater* instance();
 
-    // Tests and tools may run their own updater; it must outlive its run (the extraction thread
-    // holds it), so such objects are normally never deleted either.
+    // Tests and tools may run their own updater. Deleting it (on the UI thread) stops its transfers
+    // and silences every later callback; an extraction in progress runs to its end unobserved.
     Updater();
+    ~Updater();
     Updater(const Updater&) = delete;
     Updater& operator=(const Updater&) = delete;
 
@@ -95,6 +98,15 @@ private:
     void fail(UpdaterState state, UpdaterCode code);
 
     std::atomic<bool> m_ended{false};
+    // Callbacks reach the Updater through this only while it exists; the lock also lets the
+    // destructor wait for an extraction callback that is running.
+    struct Life {
+        std::recursive_mutex mutex;
+        Updater* self = nullptr;
+    };
+    std::shared_ptr<Life> m_life;
+    HTTPRequest* m_verRequest = nullptr;  // until its final callback
+    DownloadFile* m_task = nullptr;       // until its final event
 };
 
 }  // namespace veltrano
