@@ -14,6 +14,9 @@
 # --runs      measured runs of each side (default: 5; fewer give no meaningful spread)
 # --keep      keep the generated data (it lives in BUILD/bench-update and is deleted otherwise)
 #
+# With a windowed build it also runs bench_update_stall once: the longest gap between ticks of the
+# window's 30 ms timer while the update engine runs on that loop.
+#
 # Needs: nginx, aria2c, md5sum, unzip, GNU time (/usr/bin/time), python3.
 set -euo pipefail
 
@@ -28,7 +31,7 @@ while [ $# -gt 0 ]; do
         --size-mib) size_mib=$2; shift 2 ;;
         --runs) runs=$2; shift 2 ;;
         --keep) keep=1; shift ;;
-        -h|--help) sed -n '2,19p' "$0"; exit 0 ;;
+        -h|--help) sed -n '2,22p' "$0"; exit 0 ;;
         *) echo "unknown argument $1" >&2; exit 1 ;;
     esac
 done
@@ -233,4 +236,13 @@ printf '  download %.2f  digest %.2f  extraction %.2f (medians, s)\n' \
 printf 'ratio of medians              %.2f  (per-run ratios %s; goal: at most 0.5)\n' "$ratio" "$(spread "${ratios[@]}")"
 echo "phases of veltrano-update are taken from its --json lines, which come at most 4 times a second: a"
 echo "phase boundary is known to about 0.25 s; exchange+finish includes the finishing step's fixed 0.5 s wait."
+stall="$build/bench/update/bench_update_stall"
+if [ -x "$stall" ]; then
+    fresh_install
+    echo "main-loop stall during one update (the engine on a GLib loop with the window's 30 ms timer):"
+    "$stall" --dir "$work/launcher" --download-dir "$work/xdg/veltrano" >/dev/null \
+        || { tail -5 "$work/launcher/Veltrano.log" >&2; exit 1; }
+else
+    echo "main-loop stall: not measured ($stall is built only with -DVELTRANO_UI=ON)"
+fi
 echo "load average at the end: $(cut -d' ' -f1-3 /proc/loadavg) (figures are valid only if nothing else ran)"

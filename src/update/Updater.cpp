@@ -8,6 +8,7 @@
 #include "game/Game.h"
 #include "net/DownloadFile.h"
 #include "net/HTTPRequest.h"
+#include "net/Scheduler.h"
 #include "platform/FileUtils.h"
 #include "report/Report.h"
 #include "update/Manifest.h"
@@ -39,6 +40,7 @@ Updater::Updater() : m_life(std::make_shared<Life>()) {
 }
 
 Updater::~Updater() {
+    if (m_starter.joinable()) m_starter.join();
     std::lock_guard<std::recursive_mutex> lock(m_life->mutex);
     m_life->self = nullptr;
     if (m_verRequest) m_verRequest->cancel();
@@ -84,10 +86,23 @@ void Updater::start() {
         fail(CheckVersion, GameDirInvalid);
         return;
     }
-    terminateProcessesByName(LauncherConfig::instance()->game_exe_name());
-    sleepMs(200);
-    killGameProcess();
-    downloadVerFile();
+    // Ending stale game processes includes a 200 ms wait: done off the UI thread, which keeps
+    // painting; the version request then starts from the UI thread's next tick.
+    auto ready = std::make_shared<std::atomic<bool>>(false);
+    auto id = std::make_shared<int>(-1);
+    *id = Scheduler::instance()->schedule([life = m_life, ready, id](float) {
+        if (!ready->load(std::memory_order_acquire)) return;
+        Scheduler::instance()->unschedule(*id);
+        std::lock_guard<std::recursive_mutex> lock(life->mutex);
+        if (life->self) life->self->downloadVerFile();
+    });
+    if (m_starter.joinable()) m_starter.join();
+    m_starter = std::thread([ready] {
+        terminateProcessesByName(LauncherConfig::instance()->game_exe_name());
+        sleepMs(200);
+        killGameProcess();
+        ready->store(true, std::memory_order_release);
+    });
 }
 
 void Updater::downloadVerFile() {

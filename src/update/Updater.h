@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 
 namespace veltrano {
 
@@ -47,8 +48,9 @@ public:
     Updater(const Updater&) = delete;
     Updater& operator=(const Updater&) = delete;
 
-    // Begins the run; returns once the version request has been started (or the run has ended
-    // at once on a bad configuration). Blocks the caller for about 200 ms.
+    // Begins the run and returns at once: stale game processes are ended on a worker thread, and
+    // the version request starts at the first Scheduler tick after that (or the run has ended at
+    // once on a bad configuration).
     void start();
     void downloadVerFile();
     void downloadGame(const std::string& name, int64_t size, const std::string& md5);
@@ -107,6 +109,7 @@ private:
     std::shared_ptr<Life> m_life;
     HTTPRequest* m_verRequest = nullptr;  // until its final callback
     DownloadFile* m_task = nullptr;       // until its final event
+    std::thread m_starter;                // ends stale game processes at the start
 };
 
 }  // namespace veltrano
