@@ -2,8 +2,10 @@
 
 #include <strings.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <system_error>
@@ -157,8 +159,16 @@ bool HTTPRequest::start() {
     }
     // Registered before the worker exists, so the id is set before anything can deliver the request.
     schedulerId_ = Scheduler::instance()->schedule([this](float dt) { update(dt); });
+    // The transfer waits until worker_ is stored: a request started on another thread than the UI
+    // thread could otherwise be delivered and deleted while this line still writes to it.
+    auto gate = std::make_shared<std::atomic<bool>>(false);
     try {
-        worker_ = std::thread([this] { run(); });
+        worker_ = std::thread([this, gate] {
+            gate->wait(false, std::memory_order_acquire);
+            run();
+        });
+        gate->store(true, std::memory_order_release);
+        gate->notify_one();
     } catch (const std::system_error&) {
         if (handle_) {
             curl_easy_cleanup(handle_);

@@ -94,7 +94,10 @@ void Updater::start() {
         if (!ready->load(std::memory_order_acquire)) return;
         Scheduler::instance()->unschedule(*id);
         std::lock_guard<std::recursive_mutex> lock(life->mutex);
-        if (life->self) life->self->downloadVerFile();
+        Updater* self = life->self;
+        if (self == nullptr) return;
+        self->m_starter.join();  // it has done its work; this waits only for the thread to end
+        self->downloadVerFile();
     });
     if (m_starter.joinable()) m_starter.join();
     m_starter = std::thread([ready] {
