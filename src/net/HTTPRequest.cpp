@@ -1,8 +1,13 @@
 #include "net/HTTPRequest.h"
 
+#include <strings.h>
+
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
+#include <set>
 #include <system_error>
 #include <thread>
 
@@ -29,7 +34,27 @@ std::string trustedBundle() {
     return fu ? fu->launcherDirectory() + file : file;
 }
 
+// Started requests not deleted yet; the lock also keeps a listed request alive while it is cancelled.
+std::mutex& liveMutex() {
+    static std::mutex* m = new std::mutex();
+    return *m;
+}
+std::set<HTTPRequest*>& liveRequests() {
+    static auto* s = new std::set<HTTPRequest*>();
+    return *s;
+}
+
 }  // namespace
+
+void HTTPRequest::cancelAll() {
+    std::lock_guard<std::mutex> lock(liveMutex());
+    for (HTTPRequest* r : liveRequests()) r->cancel();
+}
+
+size_t HTTPRequest::liveCount() {
+    std::lock_guard<std::mutex> lock(liveMutex());
+    return liveRequests().size();
+}
 
 HTTPRequest* HTTPRequest::create(const HTTPRequestCallback& callback, const std::string& url, int method) {
     initCurlOnce();
@@ -67,6 +92,12 @@ HTTPRequest* HTTPRequest::create(const HTTPRequestCallback& callback, const std:
 }
 
 HTTPRequest::~HTTPRequest() {
+    {
+        std::lock_guard<std::mutex> lock(liveMutex());
+        liveRequests().erase(this);
+    }
+    // The worker stored the final state as its last act; this only waits for the thread to end.
+    if (worker_.joinable()) worker_.join();
     if (outputFile_) std::fclose(outputFile_);
     std::free(buffer_);
     if (handle_) curl_easy_cleanup(handle_);
@@ -100,10 +131,13 @@ bool HTTPRequest::setOutputFile(const std::string& path) {
 
 bool HTTPRequest::start() {
     state_.store(kCCHTTPRequestStateRunning, std::memory_order_relaxed);
-    writesToFile_ = outputFile_ != nullptr;
+    writesToFile_ = outputFile_ != nullptr && !sink_;
     if (handle_) {
         curl_easy_setopt(handle_, CURLOPT_HTTP_CONTENT_DECODING, 1L);
-        if (writesToFile_) {
+        if (sink_) {
+            curl_easy_setopt(handle_, CURLOPT_WRITEFUNCTION, &HTTPRequest::toSink);
+            curl_easy_setopt(handle_, CURLOPT_WRITEDATA, this);
+        } else if (writesToFile_) {
             curl_easy_setopt(handle_, CURLOPT_WRITEFUNCTION, &HTTPRequest::writeToFile);
             curl_easy_setopt(handle_, CURLOPT_WRITEDATA, outputFile_);
         } else {
@@ -114,11 +148,27 @@ bool HTTPRequest::start() {
         curl_easy_setopt(handle_, CURLOPT_XFERINFOFUNCTION, &HTTPRequest::onProgress);
         curl_easy_setopt(handle_, CURLOPT_XFERINFODATA, this);
         curl_easy_setopt(handle_, CURLOPT_COOKIEFILE, "");
+        if (check_) {
+            curl_easy_setopt(handle_, CURLOPT_HEADERFUNCTION, &HTTPRequest::onHeader);
+            curl_easy_setopt(handle_, CURLOPT_HEADERDATA, this);
+        }
+    }
+    {
+        std::lock_guard<std::mutex> lock(liveMutex());
+        liveRequests().insert(this);
     }
     // Registered before the worker exists, so the id is set before anything can deliver the request.
     schedulerId_ = Scheduler::instance()->schedule([this](float dt) { update(dt); });
+    // The transfer waits until worker_ is stored: a request started on another thread than the UI
+    // thread could otherwise be delivered and deleted while this line still writes to it.
+    auto gate = std::make_shared<std::atomic<bool>>(false);
     try {
-        std::thread([this] { run(); }).detach();
+        worker_ = std::thread([this, gate] {
+            gate->wait(false, std::memory_order_acquire);
+            run();
+        });
+        gate->store(true, std::memory_order_release);
+        gate->notify_one();
     } catch (const std::system_error&) {
         if (handle_) {
             curl_easy_cleanup(handle_);
@@ -182,6 +232,28 @@ void HTTPRequest::run() {
 
 size_t HTTPRequest::writeToFile(char* data, size_t size, size_t count, void* user) {
     return std::fwrite(data, size, count, static_cast<FILE*>(user)) * size;
+}
+
+size_t HTTPRequest::toSink(char* data, size_t size, size_t count, void* user) {
+    return static_cast<HTTPRequest*>(user)->sink_(data, size * count);
+}
+
+size_t HTTPRequest::onHeader(char* data, size_t size, size_t count, void* user) {
+    auto* self = static_cast<HTTPRequest*>(user);
+    const size_t n = size * count;
+    std::string line(data, n);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    if (line.rfind("HTTP/", 0) == 0) {
+        self->contentRange_.clear();
+    } else if (line.empty()) {
+        long code = 0;
+        curl_easy_getinfo(self->handle_, CURLINFO_RESPONSE_CODE, &code);
+        if (code >= 200 && !self->check_(code, self->contentRange_)) return 0;
+    } else if (strncasecmp(line.c_str(), "Content-Range:", 14) == 0) {
+        size_t from = line.find_first_not_of(" \t", 14);
+        self->contentRange_ = from == std::string::npos ? "" : line.substr(from);
+    }
+    return n;
 }
 
 size_t HTTPRequest::appendToBuffer(char* data, size_t size, size_t count, void* user) {

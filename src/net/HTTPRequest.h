@@ -5,7 +5,8 @@
 // The callback gets (kCCHTTPRequestStateRunning, request) at every tick while the transfer runs, then
 // once (kCCHTTPRequestStateCompleted or kCCHTTPRequestStateFailed, request); right after that call
 // the request deletes itself. A request that is never started is never freed by the system: its
-// creator deletes it.
+// creator deletes it. The worker thread belongs to the request and is joined when the request is
+// deleted; requests in flight are counted and can all be stopped at once (cancelAll).
 
 #include <curl/curl.h>
 
@@ -14,6 +15,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace veltrano {
@@ -32,6 +34,11 @@ enum HTTPRequestMethod {
 
 class HTTPRequest;
 using HTTPRequestCallback = std::function<void(int state, HTTPRequest* request)>;
+// Worker thread: sees the status and Content-Range ("" when absent) of every response head before
+// its body (a followed redirect passes here too); false stops the transfer, which then fails.
+using HTTPResponseCheck = std::function<bool(long code, const std::string& contentRange)>;
+// Worker thread: takes body bytes; returning less than n stops the transfer, which then fails.
+using HTTPBodySink = std::function<size_t(const char* data, size_t n)>;
 
 class HTTPRequest {
 public:
@@ -50,11 +57,18 @@ public:
     void setPostField(const char* name, const char* value);
     // Opens path for appending (created when missing); the body goes there instead of to memory.
     bool setOutputFile(const std::string& path);
+    // The body goes to sink instead of a file or memory. Set before start.
+    void setBodySink(HTTPBodySink sink) { sink_ = std::move(sink); }
+    void setResponseCheck(HTTPResponseCheck check) { check_ = std::move(check); }
     // Always true.
     bool start();
     // Asks a running transfer to stop soon; it then ends as failed (CURLE_ABORTED_BY_CALLBACK). Only
     // from the UI thread, while the request has not been delivered yet.
     void cancel() { cancelled_.store(true, std::memory_order_relaxed); }
+    // Stops every started request that has not been deleted yet; any thread.
+    static void cancelAll();
+    // Started requests not deleted yet, that is not delivered by the Scheduler yet.
+    static size_t liveCount();
 
     long getResponseCode() const { return responseCode_; }
     // The in-memory body up to its first 0 byte.
@@ -80,6 +94,8 @@ private:
 
     static size_t writeToFile(char* data, size_t size, size_t count, void* user);
     static size_t appendToBuffer(char* data, size_t size, size_t count, void* user);
+    static size_t toSink(char* data, size_t size, size_t count, void* user);
+    static size_t onHeader(char* data, size_t size, size_t count, void* user);
     static int onProgress(void* user, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ultotal,
                           curl_off_t ulnow);
 
@@ -92,6 +108,10 @@ private:
     std::map<std::string, std::string> postFields_;
     std::vector<std::string> headerLines_;
     FILE* outputFile_ = nullptr;
+    HTTPBodySink sink_;
+    HTTPResponseCheck check_;
+    std::string contentRange_;  // of the response whose headers are arriving
+    std::thread worker_;
     bool writesToFile_ = false;
     int schedulerId_ = -1;
     long responseCode_ = 0;

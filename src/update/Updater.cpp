@@ -11,6 +11,7 @@
 #include "game/Game.h"
 #include "net/DownloadFile.h"
 #include "net/HTTPRequest.h"
+#include "net/Scheduler.h"
 #include "platform/FileUtils.h"
 #include "report/Report.h"
 #include "update/Install.h"
@@ -43,7 +44,8 @@ Updater* Updater::instance() {
     return updater;
 }
 
-Updater::Updater() {
+Updater::Updater() : m_life(std::make_shared<Life>()) {
+    m_life->self = this;
     m_downloadStartTime.store(static_cast<int64_t>(nowSeconds()));
     // Before the version is read: an interrupted update may have left the game folder missing.
     if (isDedicatedGameDir(LauncherConfig::instance()->game_dir(), nullptr))
@@ -51,6 +53,14 @@ Updater::Updater() {
     m_noLocalVersion = !readLocalVersion();
     m_verUrl = LauncherConfig::instance()->ver_url();
     m_gameUrl = LauncherConfig::instance()->game_url();
+}
+
+Updater::~Updater() {
+    if (m_starter.joinable()) m_starter.join();
+    std::lock_guard<std::recursive_mutex> lock(m_life->mutex);
+    m_life->self = nullptr;
+    if (m_verRequest) m_verRequest->cancel();
+    if (m_task) m_task->cancel();
 }
 
 std::string Updater::gameDirectory() const {
@@ -92,25 +102,46 @@ void Updater::start() {
         fail(CheckVersion, GameDirInvalid);
         return;
     }
-    terminateProcessesByName(LauncherConfig::instance()->game_exe_name());
-    sleepMs(200);
-    killGameProcess();
-    downloadVerFile();
+    // Ending stale game processes includes a 200 ms wait: done off the UI thread, which keeps
+    // painting; the version request then starts from the UI thread's next tick.
+    auto ready = std::make_shared<std::atomic<bool>>(false);
+    auto id = std::make_shared<int>(-1);
+    *id = Scheduler::instance()->schedule([life = m_life, ready, id](float) {
+        if (!ready->load(std::memory_order_acquire)) return;
+        Scheduler::instance()->unschedule(*id);
+        std::lock_guard<std::recursive_mutex> lock(life->mutex);
+        Updater* self = life->self;
+        if (self == nullptr) return;
+        self->m_starter.join();  // it has done its work; this waits only for the thread to end
+        self->downloadVerFile();
+    });
+    if (m_starter.joinable()) m_starter.join();
+    m_starter = std::thread([ready] {
+        terminateProcessesByName(LauncherConfig::instance()->game_exe_name());
+        sleepMs(200);
+        killGameProcess();
+        ready->store(true, std::memory_order_release);
+    });
 }
 
 void Updater::downloadVerFile() {
     writeLog("Updater::downloadVerFile");
     sendReport(1007);
     ++m_verTryCount;
-    HTTPRequest* request =
-        HTTPRequest::create([this](int state, HTTPRequest* r) { onVerFileResponse(state, r); }, m_verUrl,
-                            kCCHTTPRequestMethodGet);
+    HTTPRequest* request = HTTPRequest::create(
+        [life = m_life](int state, HTTPRequest* r) {
+            std::lock_guard<std::recursive_mutex> lock(life->mutex);
+            if (life->self) life->self->onVerFileResponse(state, r);
+        },
+        m_verUrl, kCCHTTPRequestMethodGet);
     request->setConnectTimeout(3);
     request->setTimeout(5);
+    m_verRequest = request;
     request->start();
 }
 
 void Updater::onVerFileResponse(int state, HTTPRequest* request) {
+    if (state != kCCHTTPRequestStateRunning && request == m_verRequest) m_verRequest = nullptr;
     if (state == kCCHTTPRequestStateCompleted) {
         if (request->getResponseCode() != 200) {
             // An error page is no manifest; waiting for nothing would stall the run.
@@ -191,14 +222,19 @@ void Updater::downloadGame(const std::string& name, int64_t size, const std::str
     const uint64_t needed = static_cast<uint64_t>(size) > onDisk ? static_cast<uint64_t>(size) - onDisk : 0;
     if (fu != nullptr && !enoughSpace(Download, fu->writableDirectory(), needed)) return;
     DownloadFile* task = DownloadFile::create(
-        [this](unsigned event, DownloadFile* t) { onGameDownloadEvent(event, t); }, url, m_gameZipPath,
-        static_cast<uint64_t>(size), static_cast<unsigned>(m_downloadThread));
+        [life = m_life](unsigned event, DownloadFile* t) {
+            std::lock_guard<std::recursive_mutex> lock(life->mutex);
+            if (life->self) life->self->onGameDownloadEvent(event, t);
+        },
+        url, m_gameZipPath, static_cast<uint64_t>(size), static_cast<unsigned>(m_downloadThread), md5);
     m_baseBytes.store(0);
     m_downloadStartTime.store(static_cast<int64_t>(nowSeconds()));
+    m_task = task;
     task->start();
 }
 
 void Updater::onGameDownloadEvent(unsigned event, DownloadFile* task) {
+    if (event != kDownloadFileProgress && task == m_task) m_task = nullptr;
     switch (event) {
         case kDownloadFileProgress: {
             const uint64_t done = task->getDownloadedTotal();
@@ -207,7 +243,8 @@ void Updater::onGameDownloadEvent(unsigned event, DownloadFile* task) {
             break;
         }
         case kDownloadFileCompleted: {
-            const std::string digest = fileMd5(m_gameZipPath);
+            // Computed while the bytes arrived.
+            const std::string& digest = task->getDigest();
             if (sameDigest(digest, m_gameMd5)) {
                 decompressGame();
                 return;
@@ -271,7 +308,11 @@ void Updater::decompressGame() {
     }
     uncompressDirAsync(
         zip, paths.staging + "/",
-        [this](uint32_t kind, uint32_t a, uint32_t b) { onDecompressEvent(kind, a, b); }, true);
+        [life = m_life](uint32_t kind, uint32_t a, uint32_t b) {
+            std::lock_guard<std::recursive_mutex> lock(life->mutex);
+            if (life->self) life->self->onDecompressEvent(kind, a, b);
+        },
+        true);
 }
 
 bool Updater::enoughSpace(UpdaterState state, const std::string& path, uint64_t needed) {

@@ -5,7 +5,10 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 
 namespace veltrano {
 
@@ -41,14 +44,16 @@ public:
     // The one updater of the process, created on first use on the UI thread; never destroyed.
     static Updater* instance();
 
-    // Tests and tools may run their own updater; it must outlive its run (the extraction thread
-    // holds it), so such objects are normally never deleted either.
+    // Tests and tools may run their own updater. Deleting it (on the UI thread) stops its transfers
+    // and silences every later callback; an extraction in progress runs to its end unobserved.
     Updater();
+    ~Updater();
     Updater(const Updater&) = delete;
     Updater& operator=(const Updater&) = delete;
 
-    // Begins the run; returns once the version request has been started (or the run has ended
-    // at once on a bad configuration). Blocks the caller for about 200 ms.
+    // Begins the run and returns at once: stale game processes are ended on a worker thread, and
+    // the version request starts at the first Scheduler tick after that (or the run has ended at
+    // once on a bad configuration).
     void start();
     void downloadVerFile();
     void downloadGame(const std::string& name, int64_t size, const std::string& md5);
@@ -105,6 +110,16 @@ private:
     void fail(UpdaterState state, UpdaterCode code);
 
     std::atomic<bool> m_ended{false};
+    // Callbacks reach the Updater through this only while it exists; the lock also lets the
+    // destructor wait for an extraction callback that is running.
+    struct Life {
+        std::recursive_mutex mutex;
+        Updater* self = nullptr;
+    };
+    std::shared_ptr<Life> m_life;
+    HTTPRequest* m_verRequest = nullptr;  // until its final callback
+    DownloadFile* m_task = nullptr;       // until its final event
+    std::thread m_starter;                // ends stale game processes at the start
 };
 
 }  // namespace veltrano

@@ -237,6 +237,16 @@ std::vector<std::string> DevServer::ranges(const std::string& path) {
     return out;
 }
 
+uint64_t DevServer::bytesSent(const std::string& path) {
+    uint64_t bytes = 0;
+    std::string text;
+    if (!control("GET", "/__sent", "", &text)) return 0;
+    forEachJsonLine(text, [&](const rapidjson::Document& doc) {
+        if (member(doc, "path") == path) bytes = std::stoull(member(doc, "bytes"));
+    });
+    return bytes;
+}
+
 std::vector<DevServerReport> DevServer::reports() {
     std::vector<DevServerReport> out;
     std::string text;

@@ -10,6 +10,8 @@
 // Start it from the test's main thread: the server ends when the thread that started it ends.
 
 #include <sys/types.h>
+
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -63,6 +65,8 @@ public:
     // Range headers of the requests for a path, in arrival order.
     std::vector<std::string> ranges(const std::string& path);
     std::vector<DevServerReport> reports();
+    // Body bytes of files under path sent since the start or the last clearRequests.
+    uint64_t bytesSent(const std::string& path);
 
     const std::string& error() const { return error_; }
 

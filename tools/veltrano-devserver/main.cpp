@@ -52,8 +52,9 @@ struct Options {
 
 std::mutex g_mutex;
 std::vector<Rule> g_rules;
-std::vector<std::string> g_requests;  // JSON lines
-std::vector<std::string> g_reports;   // JSON lines
+std::vector<std::string> g_requests;     // JSON lines
+std::vector<std::string> g_reports;      // JSON lines
+std::map<std::string, uint64_t> g_sent;  // body bytes handed to the network, by path
 FILE* g_reportsFile = nullptr;
 httplib::Server* g_server = nullptr;
 
@@ -353,7 +354,8 @@ void serveFile(const Options& opts, const httplib::Request& req, httplib::Respon
     auto started = std::chrono::steady_clock::now();
     res.set_content_provider(
         std::max<uint64_t>(length, 1), contentType(file),
-        [handle, first, length, rate, resetAfter, started](size_t offset, size_t, httplib::DataSink& sink) {
+        [handle, first, length, rate, resetAfter, started, path = req.path](size_t offset, size_t,
+                                                                            httplib::DataSink& sink) {
             if (resetAfter >= 0 && offset >= static_cast<size_t>(resetAfter)) return false;
             if (offset >= length) return false;
             size_t chunk = std::min<size_t>(65536, length - offset);
@@ -368,7 +370,10 @@ void serveFile(const Options& opts, const httplib::Request& req, httplib::Respon
                 auto due = started + std::chrono::microseconds(static_cast<int64_t>(offset) * 1000000 / rate);
                 std::this_thread::sleep_until(due);
             }
-            return sink.write(buf.data(), static_cast<size_t>(n));
+            if (!sink.write(buf.data(), static_cast<size_t>(n))) return false;
+            std::lock_guard<std::mutex> lock(g_mutex);
+            g_sent[path] += static_cast<uint64_t>(n);
+            return true;
         });
 }
 
@@ -517,7 +522,15 @@ int main(int argc, char** argv) {
     server->Delete("/__requests", [](const httplib::Request&, httplib::Response& res) {
         std::lock_guard<std::mutex> lock(g_mutex);
         g_requests.clear();
+        g_sent.clear();
         res.set_content("ok", "text/plain");
+    });
+    server->Get("/__sent", [](const httplib::Request&, httplib::Response& res) {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        std::vector<std::string> lines;
+        for (const auto& [path, bytes] : g_sent)
+            lines.push_back(jsonLine({{"path", path}, {"bytes", std::to_string(bytes)}}, nullptr));
+        res.set_content(joinLines(lines), "application/x-ndjson");
     });
     server->Get("/__reports", [](const httplib::Request&, httplib::Response& res) {
         std::lock_guard<std::mutex> lock(g_mutex);

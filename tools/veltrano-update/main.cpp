@@ -20,6 +20,7 @@
 #include "config/LauncherConfig.h"
 #include "config/Log.h"
 #include "game/Game.h"
+#include "net/HTTPRequest.h"
 #include "net/Scheduler.h"
 #include "platform/CommandLine.h"
 #include "platform/Desktop.h"
@@ -415,14 +416,19 @@ int main(int argc, char** argv) {
         }
     }
 
-    // Reports are fire-and-forget requests; give the ones in flight a moment to leave.
+    // Reports are fire-and-forget requests; give the ones in flight a moment to leave, then stop
+    // the rest and wait until every transfer thread has been joined.
     const double drainUntil = monotonicSeconds() + 3;
-    while (scheduler->size() > 0 && monotonicSeconds() < drainUntil) {
+    while (HTTPRequest::liveCount() > 0 && monotonicSeconds() < drainUntil) {
         scheduler->tick(0.03f);
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
     }
+    HTTPRequest::cancelAll();
+    while (HTTPRequest::liveCount() > 0) {
+        scheduler->tick(0.03f);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     std::fflush(out);
-    // The extraction thread may still be unwinding out of the last callback; end without
-    // running destructors under it.
-    std::_Exit(status);
+    std::fclose(out);
+    return status;
 }

@@ -19,6 +19,7 @@
 
 #include "net/Scheduler.h"
 #include "support/DevServer.h"
+#include "support/Pump.h"
 
 namespace veltrano::test {
 
@@ -95,18 +96,6 @@ inline Fetched fetch(const std::string& url, const std::string& range = "") {
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &out.status);
     curl_easy_cleanup(curl);
     return out;
-}
-
-// Plays the window's timer: ticks the Scheduler until done() holds or the limit passes.
-inline bool pumpUntil(const std::function<bool()>& done,
-                      std::chrono::seconds limit = std::chrono::seconds(60)) {
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        Scheduler::instance()->tick(0.03f);
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
 }
 
 inline std::string findProgram(const std::string& name) {

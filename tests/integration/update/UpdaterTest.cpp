@@ -9,14 +9,18 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 #include "UpdateFixture.h"
 #include "config/LauncherConfig.h"
+#include "net/DownloadFile.h"
+#include "net/HTTPRequest.h"
 #include "net/Scheduler.h"
 #include "platform/FileUtils.h"
+#include "support/Pump.h"
 #include "update/Pack.h"
 
 namespace veltrano::test {
@@ -58,14 +62,27 @@ protected:
         return events;
     }
 
-    // Never deleted: the extraction thread may still be returning from the last callback. Kept
-    // reachable for the leak checker, like the process-wide instance.
     Updater* fresh() {
         EXPECT_TRUE(env.loadConfig());
-        static std::vector<Updater*>* kept = new std::vector<Updater*>();
-        kept->push_back(new Updater());
-        return kept->back();
+        updaters.push_back(std::make_unique<Updater>());
+        return updaters.back().get();
     }
+
+    // A game of one stored file of 2 MiB, so that a throttled download can be caught midway.
+    std::string packBigGame(const std::string& version, const std::string& threads) {
+        std::filesystem::create_directories(env.root() + "/big");
+        std::string blob;
+        uint32_t x = 7;
+        for (size_t i = 0; i < (2u << 20); ++i) {
+            x = x * 1664525u + 1013904223u;
+            blob += static_cast<char>(x >> 24);
+        }
+        std::ofstream(env.root() + "/big/blob.bin", std::ios::binary) << blob;
+        pack(version, {"--level", "0", "--download-thread", threads}, "big");
+        return blob;
+    }
+
+    std::vector<std::unique_ptr<Updater>> updaters;
 };
 
 TEST_F(UpdaterRun, ArchiveOf250EntriesGives250ProgressCallsThenOneFinish) {
@@ -130,31 +147,62 @@ TEST_F(UpdaterRun, EqualVersionsNotifyOnlyFinish) {
 }
 
 TEST_F(UpdaterRun, ResumedBytesAreTheSpeedBase) {
-    std::filesystem::create_directories(env.root() + "/big");
-    std::string blob;
-    uint32_t x = 7;
-    for (size_t i = 0; i < (2u << 20); ++i) {
-        x = x * 1664525u + 1013904223u;
-        blob += static_cast<char>(x >> 24);
-    }
-    std::ofstream(env.root() + "/big/blob.bin", std::ios::binary) << blob;
-    pack("1.1.0", {"--level", "0", "--download-thread", "1"}, "big");
+    packBigGame("1.1.0", "1");
     writeConfig();
-    // A piece left by an earlier run: the first 600000 bytes of the archive.
-    std::string zip = readAbsolute(wwwPath("game-1.1.0.zip"));
-    std::string piece = FileUtils::instance()->writableDirectory() + "game-1.1.0.zip.tmp0";
-    std::ofstream(piece, std::ios::binary) << zip.substr(0, 600000);
     ASSERT_TRUE(server.addFault(R"({"path":"/game-1.1.0.zip","rate":1000000})"));
+    // An earlier run of the same plan stopped after 600000 bytes or more.
+    const std::string zipPath = FileUtils::instance()->writableDirectory() + "game-1.1.0.zip";
+    bool ended = false;
+    DownloadFile* earlier = DownloadFile::create(
+        [&](unsigned event, DownloadFile*) { ended |= event != kDownloadFileProgress; },
+        server.url("/game-1.1.0.zip"), zipPath, static_cast<uint64_t>(packedSize()), 1, packedMd5());
+    earlier->start();
+    ASSERT_TRUE(pumpUntil([&] { return ended || earlier->getDownloadedTotal() >= 600000; }));
+    ASSERT_FALSE(ended);
+    earlier->cancel();
+    ASSERT_TRUE(pumpUntil([&] { return ended; }));
+    const std::vector<uint64_t> kept = DownloadFile::recordedCounts(zipPath);
+    ASSERT_EQ(kept.size(), 1u);
+    ASSERT_GE(kept[0], 600000u);
+    server.clearRequests();
 
     Updater* updater = fresh();
     std::vector<Event> events = run(updater);
     ASSERT_FALSE(events.empty());
     EXPECT_EQ(events.back().code, Updater::Ok);
-    EXPECT_GE(updater->m_baseBytes.load(), 600000u);
-    EXPECT_LT(updater->m_baseBytes.load(), zip.size());
+    EXPECT_GE(updater->m_baseBytes.load(), kept[0]);
+    EXPECT_LT(updater->m_baseBytes.load(), static_cast<uint64_t>(packedSize()));
     auto ranges = server.ranges("/game-1.1.0.zip");
     ASSERT_EQ(ranges.size(), 1u);
-    EXPECT_EQ(ranges[0].substr(0, 13), "bytes=600000-");
+    EXPECT_EQ(ranges[0], "bytes=" + std::to_string(kept[0]) + "-" + std::to_string(packedSize() - 1));
+}
+
+TEST_F(UpdaterRun, AnEngineDestroyedMidDownloadStopsAndTheNextOneFinishes) {
+    const std::string blob = packBigGame("1.2.0", "2");
+    writeConfig();
+    ASSERT_TRUE(server.addFault(R"({"path":"/game-1.2.0.zip","rate":400000})"));
+    {
+        Updater* first = fresh();
+        std::atomic<bool> downloading{false};
+        first->m_callback = [&](Updater::UpdaterState s, Updater::UpdaterCode c, double, double done) {
+            if (s == Updater::Download && c == Updater::Progress && done > 0) downloading = true;
+        };
+        first->start();
+        ASSERT_TRUE(pumpUntil([&] { return downloading.load(); }));
+        updaters.clear();
+    }
+    // Its transfers were stopped, not left to finish on their own.
+    ASSERT_TRUE(pumpUntil([] { return HTTPRequest::liveCount() == 0; }));
+    EXPECT_LT(server.bytesSent("/game-1.2.0.zip"), static_cast<uint64_t>(packedSize()));
+
+    server.clearFaults();
+    Updater* second = fresh();
+    std::vector<Event> events = run(second);
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.back().code, Updater::Ok);
+    EXPECT_EQ(env.readFile("game/blob.bin"), blob);
+    updaters.clear();
+    EXPECT_TRUE(pumpUntil([] { return HTTPRequest::liveCount() == 0; }));
 }
 
 TEST_F(UpdaterRun, ManifestHandlingEndsTheRunOnce) {

@@ -23,7 +23,6 @@ TEST(DownloadPlanTest, EvenSplit) {
         EXPECT_EQ(s[i].end, i * 100u + 99);
         EXPECT_EQ(s[i].length, 100u);
         EXPECT_EQ(s[i].index, static_cast<int>(i));
-        EXPECT_EQ(s[i].tmpPath, "/x/game.zip.tmp" + std::to_string(i));
         EXPECT_EQ(s[i].url, "http://127.0.0.1:1/f");
         EXPECT_FALSE(s[i].done);
     }
