@@ -1,7 +1,6 @@
 #include "app/LaunchParams.h"
 
-#include <rapidjson/document.h>
-
+#include "config/Json.h"
 #include "config/LauncherConfig.h"
 #include "platform/WindowMessage.h"
 #include "util/Encoding.h"
@@ -22,8 +21,7 @@ void LaunchParams::onLogin(const std::string& message) {
     std::string callbackInfo;
 
     rapidjson::Document doc;
-    doc.Parse(message.data(), message.size());
-    if (!doc.HasParseError() && doc.IsObject()) {
+    if (parseJson(message, &doc) && doc.IsObject()) {
         auto u = doc.FindMember("uid");
         if (u != doc.MemberEnd() && u->value.IsInt64()) uid = std::to_string(u->value.GetInt64());
         auto cb = doc.FindMember("callback_info");

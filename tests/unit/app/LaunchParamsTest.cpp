@@ -7,6 +7,7 @@
 
 #include "platform/WindowMessage.h"
 #include "support/TestEnv.h"
+#include "util/Encoding.h"
 
 namespace veltrano {
 namespace {
@@ -73,6 +74,11 @@ TEST_F(LaunchParamsTest, NonJsonStillReachesTheHandler) {
     EXPECT_EQ(l.token, "");
     l = loginWith(R"({"uid":5,"callback_info":"x")");
     EXPECT_EQ(l.uid, "0") << "a truncated object is not JSON";
+    // Deep nesting is just another message that is not an object.
+    const std::string deep = std::string(200000, '[') + std::string(200000, ']');
+    l = loginWith(deep);
+    EXPECT_EQ(l.uid, "0");
+    EXPECT_EQ(l.token, base64Encode(deep));
 }
 
 TEST_F(LaunchParamsTest, WithoutHandlerTheLoginIsOnlyStored) {
