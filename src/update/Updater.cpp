@@ -91,6 +91,7 @@ void Updater::downloadVerFile() {
                             kCCHTTPRequestMethodGet);
     request->setConnectTimeout(3);
     request->setTimeout(5);
+    request->setMaxBodySize(kMaxManifestBytes);
     request->start();
 }
 
