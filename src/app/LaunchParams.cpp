@@ -2,6 +2,7 @@
 
 #include "config/Json.h"
 #include "config/LauncherConfig.h"
+#include "config/Log.h"
 #include "platform/WindowMessage.h"
 #include "util/Encoding.h"
 
@@ -13,6 +14,10 @@ LaunchParams* LaunchParams::instance() {
 }
 
 void LaunchParams::onLogin(const std::string& message) {
+    if (handlingLogin_) {
+        writeLog("AppLogin ignored: the game start of an earlier login is under way");
+        return;
+    }
     loginMessage_ = message;
     if (!loginHandler_) return;
 
@@ -30,7 +35,9 @@ void LaunchParams::onLogin(const std::string& message) {
     }
     // A copy, so a handler that replaces itself does not destroy the callable it runs in.
     LoginHandler handler = loginHandler_;
+    handlingLogin_ = true;
     handler(uid, gameToken, callbackInfo);
+    handlingLogin_ = false;
 }
 
 std::string LaunchParams::buildWebUrl() const {

@@ -87,7 +87,12 @@ bool GameStarter::startGame() {
     GameStartHost* host = host_ ? host_ : &fallback;
 
     const std::string cmd = gameCommandLine();
+    cancelled_ = false;
     host->wait(1000);
+    if (cancelled_) {
+        writeLog("game start cancelled before it ran: %s", cmd.c_str());
+        return false;
+    }
     writeLog("%s", cmd.c_str());
 
     // The same text the Windows build hands to the system, split by that system's rules.

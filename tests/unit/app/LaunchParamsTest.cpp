@@ -94,6 +94,21 @@ TEST_F(LaunchParamsTest, WithoutHandlerTheLoginIsOnlyStored) {
     EXPECT_EQ(logins[0].uid, "2");
 }
 
+TEST_F(LaunchParamsTest, ALoginDuringTheStartOfAnotherIsIgnored) {
+    // The handler's pauses run the main loop, where the page may log in again.
+    int calls = 0;
+    params().setLoginHandler([&](const std::string& uid, const std::string&, const std::string&) {
+        ++calls;
+        if (uid == "1") params().onLogin(R"({"uid":2})");
+    });
+    params().onLogin(R"({"uid":1})");
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(params().loginMessage(), R"({"uid":1})");
+    // Once the start has ended, a login is taken again.
+    params().onLogin(R"({"uid":3})");
+    EXPECT_EQ(calls, 2);
+}
+
 TEST_F(LaunchParamsTest, DownloadCompleteFlag) {
     EXPECT_FALSE(params().isDownloadComplete());
     params().setDownloadComplete(true);
