@@ -105,6 +105,11 @@ public:
     virtual bool renameFile(const std::string& oldPath, const std::string& newPath) = 0;
     // Whole size in bytes; 0 when it cannot be read.
     virtual uint64_t fileSize(const std::string& path) = 0;
+    // Bytes an unprivileged writer may still use on the file system holding path; false when it
+    // cannot be told.
+    virtual bool freeSpace(const std::string& path, uint64_t* bytes) = 0;
+    // Flushes everything written to the file system holding path to the disk.
+    virtual bool syncFileSystem(const std::string& path) = 0;
     virtual bool init();
 
     // The executable's directory (or the one set below), UTF-8, ending in "/".

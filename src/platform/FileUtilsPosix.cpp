@@ -5,7 +5,9 @@
 
 #include <dirent.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -188,6 +190,22 @@ uint64_t FileUtilsPosix::fileSize(const std::string& path) {
     struct stat st;
     if (stat(anchored(path).c_str(), &st) != 0 || st.st_size < 0) return 0;
     return static_cast<uint64_t>(st.st_size);
+}
+
+bool FileUtilsPosix::freeSpace(const std::string& path, uint64_t* bytes) {
+    struct statvfs st;
+    if (path.empty() || statvfs(anchored(path).c_str(), &st) != 0) return false;
+    *bytes = static_cast<uint64_t>(st.f_bavail) * static_cast<uint64_t>(st.f_frsize);
+    return true;
+}
+
+bool FileUtilsPosix::syncFileSystem(const std::string& path) {
+    int fd = open(anchored(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    // One call for the whole file system is far cheaper than a flush per extracted file.
+    bool ok = syncfs(fd) == 0;
+    close(fd);
+    return ok;
 }
 
 }  // namespace veltrano

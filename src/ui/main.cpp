@@ -9,6 +9,7 @@
 #include "config/Log.h"
 #include "ui/Game_MainDialog.h"
 #include "ui/WindowServices.h"
+#include "update/Install.h"
 
 int main(int argc, char** argv) {
     veltrano::CVeltranoApp app(argc, argv);
@@ -25,6 +26,9 @@ int main(int argc, char** argv) {
             dialog->run();
         else
             veltrano::writeLog("the launcher window could not be created");
+        // Closed while installing: the staging folder is cleaned at the next start, but an
+        // exchange of the game folders that has begun must end before the process does.
+        veltrano::holdInstallExchanges();
     });
     app.InitInstance();
     return app.ExitInstance();

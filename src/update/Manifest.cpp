@@ -59,24 +59,31 @@ ManifestDecision judgeManifest(const std::string& body, const std::string& curVe
     if (entry == games->value.MemberEnd()) return failed(d, "no \"games\" entry for version " + d.svrVer);
     const auto& game = entry->value;
     if (!game.IsObject()) return failed(d, "the \"games\" entry is not an object");
+    auto force = game.FindMember("force");
+    const bool forced = force != game.MemberEnd() && force->value.IsTrue();
+    // An installed game that is not to be replaced keeps running whatever the entry holds.
+    auto keepInstalled = [&](ManifestDecision kept, std::string problem) {
+        if (noLocalVersion || forced) return failed(std::move(kept), std::move(problem));
+        kept.action = ManifestAction::Finish;
+        kept.problem = std::move(problem);
+        return kept;
+    };
 
     auto name = game.FindMember("name");
     auto size = game.FindMember("size");
     auto md5 = game.FindMember("md5");
     if (name == game.MemberEnd() || !name->value.IsString())
-        return failed(d, "\"name\" missing or not a string");
+        return keepInstalled(d, "\"name\" missing or not a string");
     if (size == game.MemberEnd() || !size->value.IsInt64())
-        return failed(d, "\"size\" missing or not an integer");
+        return keepInstalled(d, "\"size\" missing or not an integer");
     if (md5 == game.MemberEnd() || !md5->value.IsString())
-        return failed(d, "\"md5\" missing or not a string");
+        return keepInstalled(d, "\"md5\" missing or not a string");
     d.name.assign(name->value.GetString(), name->value.GetStringLength());
     d.size = size->value.GetInt64();
     d.md5.assign(md5->value.GetString(), md5->value.GetStringLength());
-    if (!isPlainFileName(d.name)) return failed(d, "\"name\" is not a plain file name");
-    if (d.size <= 0) return failed(d, "\"size\" is not positive");
+    if (!isPlainFileName(d.name)) return keepInstalled(d, "\"name\" is not a plain file name");
+    if (d.size <= 0) return keepInstalled(d, "\"size\" is not positive");
 
-    auto force = game.FindMember("force");
-    bool forced = force != game.MemberEnd() && force->value.IsTrue();
     d.action = (noLocalVersion || forced) ? ManifestAction::Download : ManifestAction::Finish;
     return d;
 }

@@ -221,8 +221,6 @@ bool packGame(const PackOptions& options, PackResult* result, std::string* error
     ZipWriter zip;
     if (!zip.open(partPath)) return fail(zip.error());
     size_t entries = 0;
-    if (!zip.addBytes("version", options.version, options.level)) return fail(zip.error());
-    ++entries;
     for (const auto& [name, isDir] : items) {
         bool ok = true;
         if (isDir) {
@@ -234,6 +232,9 @@ bool packGame(const PackOptions& options, PackResult* result, std::string* error
         if (!ok) return fail(zip.error());
         ++entries;
     }
+    // Last, so that a launcher extracting in place never finds the new version beside old files.
+    if (!zip.addBytes("version", options.version, options.level)) return fail(zip.error());
+    ++entries;
     if (!zip.close()) return fail(zip.error());
 
     PackResult r;

@@ -21,6 +21,8 @@ int exitStatusForCode(int code) {
             return kExitVersionMismatch;
         case Updater::GameDirInvalid:
             return kExitGameDirInvalid;
+        case Updater::NoDiskSpace:
+            return kExitNoDiskSpace;
         default:
             return kExitInternal;
     }
@@ -40,6 +42,8 @@ const char* describeCode(int code) {
             return "the installed game does not carry the offered version";
         case Updater::GameDirInvalid:
             return "\"game_dir\" in launcher.cfg is not a dedicated sub-directory";
+        case Updater::NoDiskSpace:
+            return "not enough free disk space for the update";
         default:
             return "unknown outcome";
     }

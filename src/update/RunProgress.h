@@ -21,6 +21,7 @@ enum RunExitStatus : int {
     kExitStalled = 9,           // nothing happened for the stall timeout
     kExitAlreadyRunning = 10,   // another launcher holds the single-instance lock
     kExitInternal = 11,         // an outcome code this runner does not know
+    kExitNoDiskSpace = 12,      // 1121
 };
 
 // Exit status for an outcome code of the Updater (0 for Ok).

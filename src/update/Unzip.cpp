@@ -1,93 +1,224 @@
 #include "update/Unzip.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
-#include <unzip.h>
+#include <unistd.h>
+#include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <system_error>
 #include <thread>
-#include <vector>
 
 #include "config/Log.h"
-#include "platform/FileUtils.h"
 #include "util/Encoding.h"
 
 namespace veltrano {
 
 namespace {
 
-// minizip's stdio functions, except that the UTF-8 path goes through the narrow code page.
-voidpf ZCALLBACK openArchive(voidpf, const void* filename, int mode) {
-    if (filename == nullptr) return nullptr;
-    const char* fopenMode = nullptr;
-    if ((mode & ZLIB_FILEFUNC_MODE_READWRITEFILTER) == ZLIB_FILEFUNC_MODE_READ)
-        fopenMode = "rb";
-    else if (mode & ZLIB_FILEFUNC_MODE_EXISTING)
-        fopenMode = "r+b";
-    else if (mode & ZLIB_FILEFUNC_MODE_CREATE)
-        fopenMode = "wb";
-    if (fopenMode == nullptr) return nullptr;
-    std::string narrow = utf8ToAnsi(static_cast<const char*>(filename));
-    return std::fopen(narrow.c_str(), fopenMode);
+constexpr uint32_t kMax32 = 0xffffffffu;
+constexpr int kCrcError = -105;    // the zip reader's code for a checksum mismatch
+constexpr int kBadArchive = -103;  // and for a damaged record
+constexpr size_t kEndRecordSize = 22;
+constexpr size_t kMaxComment = 0xffff;
+
+uint16_t le16(const unsigned char* p) {
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+uint32_t le32(const unsigned char* p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+uint64_t le64(const unsigned char* p) {
+    return static_cast<uint64_t>(le32(p)) | (static_cast<uint64_t>(le32(p + 4)) << 32);
 }
 
-unzFile openZip(const char* path) {
-    zlib_filefunc64_def functions;
-    fill_fopen64_filefunc(&functions);
-    functions.zopen64_file = openArchive;
-    return unzOpen2_64(path, &functions);
+bool readAt(int fd, void* out, size_t size, uint64_t offset) {
+    auto* p = static_cast<unsigned char*>(out);
+    while (size > 0) {
+        ssize_t n = ::pread(fd, p, size, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        p += n;
+        size -= static_cast<size_t>(n);
+        offset += static_cast<uint64_t>(n);
+    }
+    return true;
 }
 
-int handleNumber(unzFile zip) {
-    if (zip == nullptr) return 0;
-    int n = static_cast<int>(reinterpret_cast<uintptr_t>(zip) & 0x7fffffff);
-    return n == 0 ? 1 : n;
+bool writeAll(int fd, const char* p, size_t size) {
+    while (size > 0) {
+        ssize_t n = ::write(fd, p, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        p += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
 }
 
-bool makeDirectories(const std::string& path) {
-    FileUtils* fu = FileUtils::instance();
-    if (fu == nullptr) return false;
-    if (fu->directoryExists(path)) return true;
-    return fu->createDirectory(path);
+// A directory this extraction may write into: made here, or already a real directory.
+bool ensureDirectory(const std::string& path) {
+    if (::mkdir(path.c_str(), 0755) == 0) return true;
+    struct stat st {};
+    return errno == EEXIST && ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// Creates dest + every prefix of name up to each "/" from the left.
-void createPrefixes(const std::string& dest, const std::string& name) {
+// Creates root + every prefix of name up to each "/" from the left.
+bool createPrefixes(const std::string& root, const std::string& name) {
+    bool ok = true;
     for (size_t pos = name.find('/'); pos != std::string::npos; pos = name.find('/', pos + 1)) {
         if (pos == 0) continue;
-        std::string dir = dest + name.substr(0, pos);
-        if (!makeDirectories(dir)) writeLog("can not create directory %s", dir.c_str());
+        std::string dir = root + name.substr(0, pos);
+        if (!ensureDirectory(dir)) {
+            writeLog("can not create directory %s", dir.c_str());
+            ok = false;
+            break;
+        }
     }
+    return ok;
 }
 
-// Unix permission bits stored by the archiver, so that the game executable stays executable.
-mode_t unixMode(const unz_file_info64& info) {
-    if ((info.version >> 8) != 3) return 0;
-    mode_t mode = static_cast<mode_t>((info.external_fa >> 16) & 0777);
-    return mode == 0 ? 0 : (mode | 0600);
-}
-
-// minizip refuses an archive without entries; it is still a valid (empty) archive.
-bool isEmptyArchive(const char* path) {
-    FILE* f = std::fopen(utf8ToAnsi(path).c_str(), "rb");
-    if (f == nullptr) return false;
-    unsigned char record[22];
-    size_t n = std::fread(record, 1, sizeof record, f);
-    bool atEnd = std::fgetc(f) == EOF;
-    std::fclose(f);
-    const unsigned char signature[4] = {'P', 'K', 5, 6};
-    if (n != sizeof record || std::memcmp(record, signature, 4) != 0) return false;
-    unsigned comment = record[20] | (record[21] << 8);
-    unsigned entries = record[10] | (record[11] << 8);
-    return entries == 0 && (comment == 0 ? atEnd : true);
+// Fills in the zip64 extended values for the fields the record marks as too large.
+void applyZip64(const unsigned char* extra, size_t size, uint32_t rawSize, uint32_t rawCompressed,
+                uint32_t rawOffset, ArchiveEntry* e) {
+    size_t at = 0;
+    while (at + 4 <= size) {
+        uint16_t id = le16(extra + at);
+        uint16_t length = le16(extra + at + 2);
+        const unsigned char* field = extra + at + 4;
+        if (at + 4 + length > size) return;
+        if (id == 0x0001) {
+            size_t used = 0;
+            if (rawSize == kMax32 && used + 8 <= length) e->size = le64(field + used), used += 8;
+            if (rawCompressed == kMax32 && used + 8 <= length)
+                e->compressedSize = le64(field + used), used += 8;
+            if (rawOffset == kMax32 && used + 8 <= length) e->localHeaderOffset = le64(field + used);
+            return;
+        }
+        at += 4 + length;
+    }
 }
 
 }  // namespace
 
+Archive::~Archive() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+bool Archive::open(const std::string& path, std::string* problem) {
+    fd_ = ::open(utf8ToAnsi(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) {
+        *problem = std::string("cannot open: ") + std::strerror(errno);
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+        *problem = "not a file";
+        return false;
+    }
+    fileSize_ = static_cast<uint64_t>(st.st_size);
+    return readDirectory(problem);
+}
+
+bool Archive::readDirectory(std::string* problem) {
+    if (fileSize_ < kEndRecordSize) {
+        *problem = "too short for an archive";
+        return false;
+    }
+    // The end record sits in the last 22 bytes plus at most a 64 KiB comment.
+    const size_t tail = static_cast<size_t>(std::min<uint64_t>(fileSize_, kEndRecordSize + kMaxComment));
+    std::vector<unsigned char> end(tail);
+    const uint64_t tailStart = fileSize_ - tail;
+    if (!readAt(fd_, end.data(), tail, tailStart)) {
+        *problem = "cannot read the end of the archive";
+        return false;
+    }
+    size_t eocd = std::string::npos;
+    for (size_t i = tail - kEndRecordSize + 1; i-- > 0;) {
+        if (end[i] == 'P' && end[i + 1] == 'K' && end[i + 2] == 5 && end[i + 3] == 6) {
+            eocd = i;
+            break;
+        }
+    }
+    if (eocd == std::string::npos) {
+        *problem = "no end of central directory record";
+        return false;
+    }
+    uint64_t count = le16(&end[eocd + 10]);
+    uint64_t cdSize = le32(&end[eocd + 12]);
+    uint64_t cdOffset = le32(&end[eocd + 16]);
+    const uint64_t eocdAt = tailStart + eocd;
+    if (eocdAt >= 20) {
+        unsigned char locator[20];
+        if (readAt(fd_, locator, sizeof locator, eocdAt - 20) && le32(locator) == 0x07064b50) {
+            unsigned char record[56];
+            const uint64_t at = le64(locator + 8);
+            if (!readAt(fd_, record, sizeof record, at) || le32(record) != 0x06064b50) {
+                *problem = "damaged zip64 end record";
+                return false;
+            }
+            count = le64(record + 32);
+            cdSize = le64(record + 40);
+            cdOffset = le64(record + 48);
+        }
+    }
+    if (cdOffset > fileSize_ || cdSize > fileSize_ - cdOffset || count > cdSize / 46 + (cdSize == 0)) {
+        *problem = "central directory outside the archive";
+        return false;
+    }
+    std::vector<unsigned char> cd(static_cast<size_t>(cdSize));
+    if (cdSize > 0 && !readAt(fd_, cd.data(), cd.size(), cdOffset)) {
+        *problem = "cannot read the central directory";
+        return false;
+    }
+    entries_.clear();
+    entries_.reserve(static_cast<size_t>(count));
+    size_t at = 0;
+    for (uint64_t i = 0; i < count; ++i) {
+        if (at + 46 > cd.size() || le32(&cd[at]) != 0x02014b50) {
+            *problem = "damaged central directory record " + std::to_string(i);
+            return false;
+        }
+        const unsigned char* r = &cd[at];
+        const size_t nameLength = le16(r + 28), extraLength = le16(r + 30), commentLength = le16(r + 32);
+        if (at + 46 + nameLength + extraLength + commentLength > cd.size()) {
+            *problem = "damaged central directory record " + std::to_string(i);
+            return false;
+        }
+        ArchiveEntry e;
+        e.flags = le16(r + 8);
+        e.method = le16(r + 10);
+        e.crc = le32(r + 16);
+        const uint32_t rawCompressed = le32(r + 20), rawSize = le32(r + 24), rawOffset = le32(r + 42);
+        e.compressedSize = rawCompressed;
+        e.size = rawSize;
+        e.localHeaderOffset = rawOffset;
+        if ((le16(r + 4) >> 8) == 3) e.mode = (le32(r + 38) >> 16) & 0777;
+        e.name.assign(reinterpret_cast<const char*>(r + 46), nameLength);
+        applyZip64(r + 46 + nameLength, extraLength, rawSize, rawCompressed, rawOffset, &e);
+        entries_.push_back(std::move(e));
+        at += 46 + nameLength + extraLength + commentLength;
+    }
+    return true;
+}
+
+uint64_t Archive::uncompressedTotal() const {
+    uint64_t total = 0;
+    for (const auto& e : entries_) total += e.size;
+    return total;
+}
+
 const char* unsafeEntryNameReason(const std::string& name) {
     if (name.empty()) return "empty name";
     if (name.find('\0') != std::string::npos) return "NUL byte in name";
+    for (unsigned char c : name) {
+        // Not a valid file name on Windows, and a line break would forge log lines.
+        if (c < 0x20 || c == 0x7f) return "control character in name";
+    }
     if (name.find('\\') != std::string::npos) return "backslash in name";
     if (name[0] == '/') return "absolute name";
     if (name.size() >= 2 && name[1] == ':' &&
@@ -103,132 +234,180 @@ const char* unsafeEntryNameReason(const std::string& name) {
     return nullptr;
 }
 
+bool extractEntry(const Archive& archive, const ArchiveEntry& entry, const std::string& root,
+                  std::vector<char>* buffer) {
+    const std::string& name = entry.name;
+    const std::string finalPath = root + name;
+    if (name.back() == '/') {
+        createPrefixes(root, name);
+        return true;
+    }
+    if (entry.method != 0 && entry.method != Z_DEFLATED) {
+        writeLog("can not extract %s: compression method %u is not supported", name.c_str(),
+                 static_cast<unsigned>(entry.method));
+        return false;
+    }
+    if (entry.flags & 1) {
+        writeLog("can not extract %s: it is encrypted", name.c_str());
+        return false;
+    }
+    unsigned char local[30];
+    if (!readAt(archive.fd(), local, sizeof local, entry.localHeaderOffset) || le32(local) != 0x04034b50) {
+        writeLog("can not open file %s", name.c_str());
+        return false;
+    }
+    uint64_t dataAt = entry.localHeaderOffset + 30 + le16(local + 26) + le16(local + 28);
+
+    if (!createPrefixes(root, name)) {
+        writeLog("can not open destination file %s", finalPath.c_str());
+        return false;
+    }
+    // A file of the same name from an earlier entry is replaced; a link is never followed.
+    struct stat st {};
+    if (::lstat(finalPath.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::unlink(finalPath.c_str());
+    int out = ::open(finalPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (out < 0) {
+        writeLog("can not open destination file %s", finalPath.c_str());
+        return false;
+    }
+    auto fail = [&](int code) {
+        if (code != 0) writeLog("can not read zip file %s, error code is %d", name.c_str(), code);
+        ::close(out);
+        ::unlink(finalPath.c_str());
+        return false;
+    };
+
+    buffer->resize(2 * kUnzipCopyBufferSize);
+    char* in = buffer->data();
+    char* outBuf = buffer->data() + kUnzipCopyBufferSize;
+    uLong crc = crc32(0L, Z_NULL, 0);
+    uint64_t written = 0;
+    uint64_t left = entry.compressedSize;
+    z_stream zs{};
+    const bool deflated = entry.method == Z_DEFLATED;
+    if (deflated && inflateInit2(&zs, -MAX_WBITS) != Z_OK) return fail(kBadArchive);
+    int zrc = Z_OK;
+    while (left > 0 || (deflated && zrc != Z_STREAM_END && zs.avail_in > 0)) {
+        size_t chunk = static_cast<size_t>(std::min<uint64_t>(left, kUnzipCopyBufferSize));
+        if (chunk > 0 && !readAt(archive.fd(), in, chunk, dataAt)) {
+            if (deflated) inflateEnd(&zs);
+            return fail(kBadArchive);
+        }
+        dataAt += chunk;
+        left -= chunk;
+        if (!deflated) {
+            crc = crc32(crc, reinterpret_cast<const Bytef*>(in), static_cast<uInt>(chunk));
+            if (!writeAll(out, in, chunk)) {
+                writeLog("can not write destination file %s, error:%s", finalPath.c_str(),
+                         std::strerror(errno));
+                return fail(0);
+            }
+            written += chunk;
+            continue;
+        }
+        zs.next_in = reinterpret_cast<Bytef*>(in);
+        zs.avail_in = static_cast<uInt>(chunk);
+        do {
+            zs.next_out = reinterpret_cast<Bytef*>(outBuf);
+            zs.avail_out = static_cast<uInt>(kUnzipCopyBufferSize);
+            zrc = inflate(&zs, Z_NO_FLUSH);
+            if (zrc != Z_OK && zrc != Z_STREAM_END && !(zrc == Z_BUF_ERROR && zs.avail_in == 0)) {
+                inflateEnd(&zs);
+                return fail(zrc < 0 ? zrc : kBadArchive);
+            }
+            const size_t produced = kUnzipCopyBufferSize - zs.avail_out;
+            crc = crc32(crc, reinterpret_cast<const Bytef*>(outBuf), static_cast<uInt>(produced));
+            if (!writeAll(out, outBuf, produced)) {
+                inflateEnd(&zs);
+                writeLog("can not write destination file %s, error:%s", finalPath.c_str(),
+                         std::strerror(errno));
+                return fail(0);
+            }
+            written += produced;
+        } while (zs.avail_out == 0 && zrc != Z_STREAM_END);
+        if (zrc == Z_STREAM_END) break;
+    }
+    if (deflated) {
+        inflateEnd(&zs);
+        if (zrc != Z_STREAM_END) return fail(Z_DATA_ERROR);
+    }
+    // A damaged stored entry reads fine; only its checksum tells.
+    if (written != entry.size || crc != entry.crc) return fail(kCrcError);
+    // The executable bit survives; group and others never get write access.
+    if (entry.mode != 0) ::fchmod(out, static_cast<mode_t>((entry.mode & 0755) | 0600));
+    if (::close(out) != 0) {
+        writeLog("can not write destination file %s, error:%s", finalPath.c_str(), std::strerror(errno));
+        ::unlink(finalPath.c_str());
+        return false;
+    }
+    return true;
+}
+
 bool uncompressDir(const char* zipPath, const char* destDir, const UnzipProgressFunction& progress) {
     if (zipPath == nullptr || destDir == nullptr) {
         writeLog("source zip is null or dest path is null!");
         return false;
     }
     const std::string dest = destDir;
-    unzFile zip = openZip(zipPath);
-    writeLog("uncompressDir unzOpen %d", handleNumber(zip));
-
-    unz_global_info64 global;
-    if (zip == nullptr && isEmptyArchive(zipPath)) return true;
-    if (zip == nullptr || unzGetGlobalInfo64(zip, &global) != UNZ_OK) {
+    Archive archive;
+    std::string problem;
+    const bool opened = archive.open(zipPath, &problem);
+    writeLog("uncompressDir unzOpen %d", opened ? archive.fd() + 1 : 0);
+    if (!opened) {
         writeLog("unzGetGlobalInfo not ok");
-        if (zip != nullptr) unzClose(zip);
+        writeLog("uncompressDir %s: %s", zipPath, problem.c_str());
         return false;
     }
-    const uint32_t total = static_cast<uint32_t>(global.number_entry);
-
-    std::vector<char> copyBuffer(kUnzipCopyBufferSize);
-    char nameBuffer[kUnzipNameBufferSize];
-    FILE* out = nullptr;
-    bool entryOpen = false;
-    auto failWith = [&]() {
-        if (entryOpen) unzCloseCurrentFile(zip);
-        if (out != nullptr) std::fclose(out);
-        unzClose(zip);
-        return false;
-    };
-
+    const auto& entries = archive.entries();
+    const uint32_t total = static_cast<uint32_t>(entries.size());
+    std::vector<char> buffer;
     for (uint32_t i = 0; i < total; ++i) {
-        unz_file_info64 info;
-        if (unzGetCurrentFileInfo64(zip, &info, nameBuffer, sizeof nameBuffer, nullptr, 0, nullptr, 0) !=
-            UNZ_OK) {
-            writeLog("can not read file info");
-            return failWith();
-        }
-        if (info.size_filename >= kUnzipNameBufferSize) {
-            nameBuffer[sizeof nameBuffer - 1] = '\0';
-            writeLog("refusing entry %s...: name longer than %u bytes", nameBuffer,
+        const ArchiveEntry& entry = entries[i];
+        if (entry.name.size() >= kUnzipNameBufferSize) {
+            writeLog("refusing entry %s...: name longer than %u bytes", entry.name.substr(0, 100).c_str(),
                      static_cast<unsigned>(kUnzipNameBufferSize - 1));
-            return failWith();
+            return false;
         }
-        const std::string name(nameBuffer, info.size_filename);
-        if (const char* why = unsafeEntryNameReason(name)) {
-            writeLog("refusing entry %s: %s", name.c_str(), why);
-            return failWith();
-        }
-        const std::string finalPath = dest + name;
-
-        if (name.back() == '/') {
-            createPrefixes(dest, name);
-        } else {
-            // Archives without directory entries are common; give every file its parents.
-            size_t slash = name.rfind('/');
-            if (slash != std::string::npos) createPrefixes(dest, name.substr(0, slash + 1));
-
-            if (unzOpenCurrentFile(zip) != UNZ_OK) {
-                writeLog("can not open file %s", name.c_str());
-                return failWith();
-            }
-            entryOpen = true;
-            const std::string tmpPath = finalPath + ".tmp";
-            out = std::fopen(utf8ToAnsi(tmpPath).c_str(), "wb");
-            if (out == nullptr) {
-                writeLog("can not open destination file %s", finalPath.c_str());
-                return failWith();
-            }
-            for (;;) {
-                int n = unzReadCurrentFile(zip, copyBuffer.data(), static_cast<unsigned>(copyBuffer.size()));
-                if (n < 0) {
-                    writeLog("can not read zip file %s, error code is %d", name.c_str(), n);
-                    return failWith();
-                }
-                if (n == 0) break;
-                if (std::fwrite(copyBuffer.data(), 1, static_cast<size_t>(n), out) !=
-                    static_cast<size_t>(n)) {
-                    writeLog("can not write destination file %s, error:%s", tmpPath.c_str(),
-                             std::strerror(errno));
-                    return failWith();
+        if (const char* why = unsafeEntryNameReason(entry.name)) {
+            // Printed escaped: the name itself may hold a line break.
+            std::string shown;
+            for (unsigned char c : entry.name) {
+                if (c < 0x20 || c == 0x7f) {
+                    char hex[8];
+                    std::snprintf(hex, sizeof hex, "\\x%02x", c);
+                    shown += hex;
+                } else {
+                    shown += static_cast<char>(c);
                 }
             }
-            // A damaged stored entry reads fine; only its checksum tells.
-            entryOpen = false;
-            int closed = unzCloseCurrentFile(zip);
-            if (closed != UNZ_OK) {
-                writeLog("can not read zip file %s, error code is %d", name.c_str(), closed);
-                return failWith();
-            }
-            int flushed = std::fclose(out);
-            out = nullptr;
-            if (flushed != 0) {
-                writeLog("can not write destination file %s, error:%s", tmpPath.c_str(),
-                         std::strerror(errno));
-                return failWith();
-            }
-            if (mode_t mode = unixMode(info)) ::chmod(tmpPath.c_str(), mode);
-            FileUtils* fu = FileUtils::instance();
-            errno = 0;
-            if (fu == nullptr || !fu->renameFile(tmpPath, finalPath)) {
-                int err = errno;
-                writeLog("Fail to rename file %s to %s !Error code is %d, error:%s", tmpPath.c_str(),
-                         finalPath.c_str(), err, std::strerror(err));
-                return failWith();
-            }
+            writeLog("refusing entry %s: %s", shown.c_str(), why);
+            return false;
         }
-
-        if (i + 1 < total && unzGoToNextFile(zip) != UNZ_OK) {
-            writeLog("can not read next file");
-            return failWith();
-        }
+        if (!extractEntry(archive, entry, dest, &buffer)) return false;
         if (progress) progress(i, total);
     }
-    unzClose(zip);
     return true;
 }
 
-void uncompressDirAsync(const std::string& zipPath, const std::string& destDir, UnzipCallback callback,
+bool uncompressDirAsync(const std::string& zipPath, const std::string& destDir, UnzipCallback callback,
                         bool wantProgress) {
-    std::thread([zipPath, destDir, callback = std::move(callback), wantProgress]() {
-        UnzipProgressFunction progress;
-        if (wantProgress && callback) {
-            progress = [&callback](uint32_t index, uint32_t total) { callback(UnzipProgress, index, total); };
-        }
-        bool ok = uncompressDir(zipPath.c_str(), destDir.c_str(), progress);
-        if (callback) callback(ok ? UnzipDone : UnzipFailed, 0, 0);
-    }).detach();
+    try {
+        std::thread([zipPath, destDir, callback, wantProgress]() {
+            UnzipProgressFunction progress;
+            if (wantProgress && callback) {
+                progress = [&callback](uint32_t index, uint32_t total) {
+                    callback(UnzipProgress, index, total);
+                };
+            }
+            bool ok = uncompressDir(zipPath.c_str(), destDir.c_str(), progress);
+            if (callback) callback(ok ? UnzipDone : UnzipFailed, 0, 0);
+        }).detach();
+    } catch (const std::system_error& e) {
+        writeLog("can not start the extraction thread: %s", e.what());
+        if (callback) callback(UnzipFailed, 0, 0);
+        return false;
+    }
+    return true;
 }
 
 }  // namespace veltrano

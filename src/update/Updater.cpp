@@ -1,6 +1,9 @@
 #include "update/Updater.h"
 
 #include <chrono>
+#include <filesystem>
+#include <set>
+#include <sstream>
 #include <thread>
 
 #include "config/LauncherConfig.h"
@@ -10,6 +13,7 @@
 #include "net/HTTPRequest.h"
 #include "platform/FileUtils.h"
 #include "report/Report.h"
+#include "update/Install.h"
 #include "update/Manifest.h"
 #include "update/Pack.h"
 #include "update/Unzip.h"
@@ -23,6 +27,15 @@ void sleepMs(int ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
+// Archive names this launcher downloaded into its download folder, one a line.
+constexpr const char* kDownloadsRecord = "downloads.txt";
+
+// The pieces and leftovers of one archive's download: its name followed by ".".
+bool isPieceOf(const std::string& file, const std::string& archive) {
+    return file.size() > archive.size() + 1 && file.compare(0, archive.size(), archive) == 0 &&
+           file[archive.size()] == '.';
+}
+
 }  // namespace
 
 Updater* Updater::instance() {
@@ -32,6 +45,9 @@ Updater* Updater::instance() {
 
 Updater::Updater() {
     m_downloadStartTime.store(static_cast<int64_t>(nowSeconds()));
+    // Before the version is read: an interrupted update may have left the game folder missing.
+    if (isDedicatedGameDir(LauncherConfig::instance()->game_dir(), nullptr))
+        recoverInterruptedInstall(installPaths(gameDirectory()));
     m_noLocalVersion = !readLocalVersion();
     m_verUrl = LauncherConfig::instance()->ver_url();
     m_gameUrl = LauncherConfig::instance()->game_url();
@@ -166,6 +182,15 @@ void Updater::downloadGame(const std::string& name, int64_t size, const std::str
     m_gameMd5 = md5;
     m_gameName = name;
     m_gameSize = size;
+    if (fu != nullptr) {
+        const std::string record = fu->writableDirectory() + kDownloadsRecord;
+        std::string listed = fu->fileExists(record) ? fu->readText(record) : std::string();
+        if (("\n" + listed).find("\n" + name + "\n") == std::string::npos)
+            fu->writeText(listed + name + "\n", record);
+    }
+    const uint64_t onDisk = downloadedBytesOnDisk();
+    const uint64_t needed = static_cast<uint64_t>(size) > onDisk ? static_cast<uint64_t>(size) - onDisk : 0;
+    if (fu != nullptr && !enoughSpace(Download, fu->writableDirectory(), needed)) return;
     DownloadFile* task = DownloadFile::create(
         [this](unsigned event, DownloadFile* t) { onGameDownloadEvent(event, t); }, url, m_gameZipPath,
         static_cast<uint64_t>(size), static_cast<unsigned>(m_downloadThread));
@@ -221,18 +246,79 @@ void Updater::retryGame() {
 void Updater::decompressGame() {
     writeLog("Updater::decompressGame");
     sendReport(1010);
-    const std::string dest = gameDirectory();
     FileUtils* fu = FileUtils::instance();
     if (fu == nullptr) {
         fail(Decompress, DecompressFailed);
         return;
     }
-    if (fu->directoryExists(dest) && !fu->removeDirectory(dest))
-        writeLog("decompressGame: can not empty %s", dest.c_str());
-    if (!fu->createDirectory(dest)) writeLog("can not create directory %s", dest.c_str());
     const std::string zip = fu->fullPath(m_gameZipPath);
+    const InstallPaths paths = installPaths(gameDirectory());
+    {
+        Archive archive;
+        std::string problem;
+        if (!archive.open(zip, &problem)) {
+            writeLog("decompressGame: %s: %s", zip.c_str(), problem.c_str());
+            onDecompressEvent(UnzipFailed, 0, 0);
+            return;
+        }
+        // The new tree is staged beside the installed one, which stays until the exchange.
+        std::string parent = paths.game.substr(0, paths.game.find_last_of('/') + 1);
+        if (!fu->directoryExists(parent)) fu->createDirectory(parent);
+        if (!enoughSpace(Decompress, parent, archive.uncompressedTotal())) return;
+    }
+    if (!prepareStaging(paths)) {
+        onDecompressEvent(UnzipFailed, 0, 0);
+        return;
+    }
     uncompressDirAsync(
-        zip, dest, [this](uint32_t kind, uint32_t a, uint32_t b) { onDecompressEvent(kind, a, b); }, true);
+        zip, paths.staging + "/",
+        [this](uint32_t kind, uint32_t a, uint32_t b) { onDecompressEvent(kind, a, b); }, true);
+}
+
+bool Updater::enoughSpace(UpdaterState state, const std::string& path, uint64_t needed) {
+    FileUtils* fu = FileUtils::instance();
+    uint64_t free = 0;
+    if (fu == nullptr || !fu->freeSpace(path, &free) || free >= needed) return true;
+    writeLog("not enough disk space in %s: %llu bytes needed, %llu free", path.c_str(),
+             static_cast<unsigned long long>(needed), static_cast<unsigned long long>(free));
+    fail(state, NoDiskSpace);
+    return false;
+}
+
+uint64_t Updater::downloadedBytesOnDisk() const {
+    FileUtils* fu = FileUtils::instance();
+    if (fu == nullptr) return 0;
+    uint64_t total = 0;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(fu->writableDirectory(), ec), end; !ec && it != end;
+         it.increment(ec)) {
+        if (isPieceOf(it->path().filename().string(), m_gameName) && it->is_regular_file(ec))
+            total += it->file_size(ec);
+    }
+    return total;
+}
+
+void Updater::removeEarlierArchives() {
+    FileUtils* fu = FileUtils::instance();
+    if (fu == nullptr) return;
+    const std::string dir = fu->writableDirectory();
+    const std::string record = dir + kDownloadsRecord;
+    if (!fu->fileExists(record)) return;
+    std::istringstream listed(fu->readText(record));
+    std::set<std::string> earlier;
+    for (std::string name; std::getline(listed, name);) {
+        if (name != m_gameName && isPlainFileName(name)) earlier.insert(name);
+    }
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string file = it->path().filename().string();
+        for (const auto& name : earlier) {
+            if (file != name && !isPieceOf(file, name)) continue;
+            if (fu->removeFile(dir + file)) writeLog("removed the earlier archive %s", file.c_str());
+            break;
+        }
+    }
+    fu->writeText(m_gameName + "\n", record);
 }
 
 void Updater::onDecompressEvent(uint32_t kind, uint32_t a, uint32_t b) {
@@ -244,6 +330,7 @@ void Updater::onDecompressEvent(uint32_t kind, uint32_t a, uint32_t b) {
             notify(Decompress, Progress, static_cast<double>(b), static_cast<double>(a));
             break;
         case UnzipFailed: {
+            discardStaging(installPaths(gameDirectory()));
             FileUtils* fu = FileUtils::instance();
             if (fu != nullptr && fu->fileExists(m_gameZipPath)) fu->removeFile(m_gameZipPath);
             fail(Decompress, DecompressFailed);
@@ -255,12 +342,24 @@ void Updater::onDecompressEvent(uint32_t kind, uint32_t a, uint32_t b) {
 }
 
 void Updater::checkAfterExtraction() {
-    readLocalVersion();
-    if (m_curVer != m_svrVer) {
-        writeLog("version after extraction \"%s\" differs from \"%s\"", m_curVer.c_str(), m_svrVer.c_str());
+    const InstallPaths paths = installPaths(gameDirectory());
+    FileUtils* fu = FileUtils::instance();
+    const std::string versionPath = paths.staging + "/version";
+    const std::string staged =
+        fu != nullptr && fu->fileExists(versionPath) ? fu->readText(versionPath) : std::string("1.0.0");
+    if (staged != m_svrVer) {
+        writeLog("version after extraction \"%s\" differs from \"%s\"", staged.c_str(), m_svrVer.c_str());
+        discardStaging(paths);
         fail(Decompress, VersionMismatch);
         return;
     }
+    if (!putStagingInPlace(paths)) {
+        discardStaging(paths);
+        fail(Decompress, DecompressFailed);
+        return;
+    }
+    readLocalVersion();
+    removeEarlierArchives();
     finish();
 }
 

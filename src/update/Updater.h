@@ -29,6 +29,9 @@ public:
         // "game_dir" is empty, absolute or climbs out of the launcher directory; nothing was
         // downloaded or removed.
         GameDirInvalid = 1120,
+        // The download folder or the game folder's file system can not hold what comes next;
+        // nothing was removed.
+        NoDiskSpace = 1121,
     };
 
     // Called from the UI thread and, during extraction, from the extraction thread: a receiver
@@ -91,6 +94,13 @@ private:
     void retryGame();
     void checkAfterExtraction();
     void finish();
+    // False (and the run ended with NoDiskSpace) when the file system holding path has less
+    // than needed bytes free.
+    bool enoughSpace(UpdaterState state, const std::string& path, uint64_t needed);
+    // Bytes of this archive's download already on disk (its pieces).
+    uint64_t downloadedBytesOnDisk() const;
+    // Keeps only the current archive in the download folder.
+    void removeEarlierArchives();
     // Ends the run with a code above 1100, at most once.
     void fail(UpdaterState state, UpdaterCode code);
 

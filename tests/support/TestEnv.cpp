@@ -122,4 +122,43 @@ bool TestEnv::loadConfig() const {
     return LauncherConfig::instance()->load();
 }
 
+namespace {
+
+void snapshotInto(const std::string& dir, const std::string& prefix,
+                  std::map<std::string, std::string>* out) {
+    DIR* d = opendir(dir.c_str());
+    if (d == nullptr) return;
+    while (dirent* e = readdir(d)) {
+        const std::string name = e->d_name;
+        if (name == "." || name == "..") continue;
+        const std::string path = dir + "/" + name;
+        struct stat st;
+        if (lstat(path.c_str(), &st) != 0) continue;
+        std::string value = std::to_string(st.st_mode & 07777) + " ";
+        if (S_ISDIR(st.st_mode)) {
+            (*out)[prefix + name] = value + "dir";
+            snapshotInto(path, prefix + name + "/", out);
+        } else if (S_ISLNK(st.st_mode)) {
+            char target[4096];
+            ssize_t n = readlink(path.c_str(), target, sizeof target);
+            (*out)[prefix + name] =
+                value + "link -> " + std::string(target, n > 0 ? static_cast<size_t>(n) : 0);
+        } else {
+            std::ifstream in(path, std::ios::binary);
+            std::ostringstream bytes;
+            bytes << in.rdbuf();
+            (*out)[prefix + name] = value + bytes.str();
+        }
+    }
+    closedir(d);
+}
+
+}  // namespace
+
+std::map<std::string, std::string> treeSnapshot(const std::string& dir) {
+    std::map<std::string, std::string> out;
+    snapshotInto(dir, "", &out);
+    return out;
+}
+
 }  // namespace veltrano::test

@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -51,6 +52,10 @@ private:
     std::string previousLauncherDir_;
     std::vector<std::pair<std::string, std::pair<bool, std::string>>> savedEnv_;
 };
+
+// Everything below dir, for comparing whole trees: relative name -> permission bits and the
+// file's bytes ("dir" for folders, "link -> target" for links). Empty when dir is missing.
+std::map<std::string, std::string> treeSnapshot(const std::string& dir);
 
 // Fixture that gives every test its own TestEnv as `env`.
 class VeltranoTest : public ::testing::Test {

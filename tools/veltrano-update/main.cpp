@@ -27,6 +27,7 @@
 #include "platform/FileUtils.h"
 #include "platform/SingleInstance.h"
 #include "report/Report.h"
+#include "update/Install.h"
 #include "update/RunProgress.h"
 #include "update/Updater.h"
 
@@ -69,7 +70,8 @@ const char kUsage[] =
     "   7  \"game_dir\" is not a dedicated sub-directory (code 1120)\n"
     "   8  the login was handed over but the game did not start\n"
     "   9  nothing happened for the stall timeout\n"
-    "  10  another launcher is running\n";
+    "  10  another launcher is running\n"
+    "  12  not enough free disk space for the download or the installation (code 1121)\n";
 
 // Values the Updater's callback hands to the loop; the callback also runs on the extraction thread.
 struct Shared {
@@ -396,6 +398,7 @@ int main(int argc, char** argv) {
                            false);
             writeLog("veltrano-update: no progress for %.0f s, giving up", stallTimeout);
             std::fflush(out);
+            holdInstallExchanges();
             std::_Exit(kExitStalled);
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(30));

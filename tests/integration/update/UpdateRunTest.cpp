@@ -7,25 +7,30 @@
 #include <poll.h>
 #include <rapidjson/document.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
 
 #include "UpdateFixture.h"
+#include "support/TestEnv.h"
 #include "update/Pack.h"
 
 namespace veltrano::test {
 namespace {
 
 namespace fs = std::filesystem;
+using veltrano::test::treeSnapshot;
 
 std::string manifestWith(const std::string& version, const std::string& name, long long size,
                          const std::string& md5, const std::string& extraEntry = "",
@@ -213,34 +218,173 @@ TEST_F(UpdateRun, UpperCaseDigestAndGameUrlJoinedVerbatim) {
     EXPECT_EQ(env.readFile("game/version"), "1.0.7");
 }
 
-TEST_F(UpdateRun, VersionMismatchAfterExtractionEndsWith1113) {
-    pack("1.0.6");
-    // Offer the 1.0.6 archive as 1.0.7.
-    ASSERT_TRUE(writeWww("version.json", manifestWith("1.0.7", "game-1.0.6.zip", packedSize(), packedMd5())));
-    RunResult r = runUpdate({"--json"});
-    EXPECT_EQ(r.status, 6) << r.out;
-    EXPECT_EQ(env.readFile("game/version"), "1.0.6");
-    EXPECT_NE(r.out.find("\"code\":1113"), std::string::npos);
-    EXPECT_FALSE(env.exists("Install.log"));
-}
+TEST_F(UpdateRun, FailedInstallationKeepsTheInstalledGame) {
+    ASSERT_EQ(runUpdate().status, 0);
+    const auto installed = treeSnapshot(env.path("game"));
+    ASSERT_EQ(installed.at("version"), "420 1.0.7");
 
-TEST_F(UpdateRun, CorruptArchiveEndsWith1106AndIsRemoved) {
-    std::string zip = readAbsolute(wwwPath("game-1.0.7.zip"));
+    // Damaged: the digest matches, one entry's data does not.
+    pack("1.0.8");
+    std::string zip = readAbsolute(wwwPath("game-1.0.8.zip"));
     size_t at = zip.find("data/maps/world.bin");
     ASSERT_NE(at, std::string::npos);
     for (size_t i = at + 200; i < at + 2000; ++i) zip[i] = static_cast<char>(zip[i] ^ 0x33);
     ASSERT_TRUE(writeWww("bad.zip", zip));
-    ASSERT_TRUE(writeWww("version.json", manifestWith("1.0.7", "bad.zip", static_cast<long long>(zip.size()),
-                                                      fileMd5(wwwPath("bad.zip")))));
-    RunResult r = runUpdate();
-    EXPECT_EQ(r.status, 5) << r.out;
+    // Mismatch: the 1.0.6 archive offered as 1.0.8.
+    pack("1.0.6");
+    struct Case {
+        const char* archive;
+        int status;
+        const char* logged;
+    };
+    for (const Case& c :
+         {Case{"bad.zip", 5, "can not read zip file data/maps/world.bin"},
+          Case{"game-1.0.6.zip", 6, "version after extraction \"1.0.6\" differs from \"1.0.8\""}}) {
+        SCOPED_TRACE(c.archive);
+        ASSERT_TRUE(writeWww(
+            "version.json",
+            manifestWith("1.0.8", c.archive, static_cast<long long>(fs::file_size(wwwPath(c.archive))),
+                         fileMd5(wwwPath(c.archive)), ",\"force\":true")));
+        RunResult r = runUpdate();
+        EXPECT_EQ(r.status, c.status) << r.out;
+        EXPECT_EQ(treeSnapshot(env.path("game")), installed);
+        EXPECT_FALSE(env.exists("game.veltrano-staging"));
+        EXPECT_FALSE(env.exists("game.veltrano-old"));
+        EXPECT_NE(env.readFile("Veltrano.log").find(c.logged), std::string::npos);
+    }
+    // A failed extraction removes its archive, so the next start downloads it again.
     EXPECT_FALSE(fs::exists(downloadDir() + "bad.zip"));
-    // Entries before the damaged one are in place.
-    EXPECT_EQ(env.readFile("game/version"), "1.0.7");
-    EXPECT_EQ(env.readFile("game/bin/tool.dat"), std::string(5000, 'z'));
-    EXPECT_FALSE(env.exists("game/data/readme.txt"));
-    EXPECT_NE(env.readFile("Veltrano.log").find("can not read zip file data/maps/world.bin"),
-              std::string::npos);
+}
+
+TEST_F(UpdateRun, KilledInstallationLeavesTheOldGameWholeUntilTheUpdateRunsAgain) {
+    ASSERT_EQ(runUpdate().status, 0);
+    const auto gameA = treeSnapshot(env.path("game"));
+    const std::string savedA = env.root() + "/saved-a";
+    fs::copy(env.path("game"), savedA, fs::copy_options::recursive);
+    ASSERT_EQ(treeSnapshot(savedA), gameA);
+
+    // Many stored entries, so that the installation takes a while to get through.
+    const std::string big = env.root() + "/big";
+    fs::create_directories(big + "/levels");
+    uint32_t x = 99;
+    for (int f = 0; f < 1500; ++f) {
+        std::string bytes(24 * 1024, '\0');
+        for (char& c : bytes) {
+            x = x * 1664525u + 1013904223u;
+            c = static_cast<char>(x >> 24);
+        }
+        std::ofstream(big + "/levels/" + std::to_string(f) + ".dat", std::ios::binary) << bytes;
+    }
+    pack("2.0.0", {"--level", "0", "--force", "true"}, "big");
+    auto gameB = treeSnapshot(big);
+    gameB["version"] = "420 2.0.0";
+    const std::string staging = env.path("game.veltrano-staging");
+    auto stagedFiles = [&staging]() {
+        size_t n = 0;
+        std::error_code ec;
+        for (fs::recursive_directory_iterator it(staging, ec), end; !ec && it != end; it.increment(ec)) ++n;
+        return n;
+    };
+
+    for (size_t files : {size_t{1}, size_t{800}}) {
+        SCOPED_TRACE(files);
+        bool caught = false;
+        for (int attempt = 0; attempt < 5 && !caught; ++attempt) {
+            fs::remove_all(env.path("game"));
+            fs::copy(savedA, env.path("game"), fs::copy_options::recursive);
+            std::string error;
+            pid_t pid = spawnChild({VELTRANO_UPDATE_PATH, "--dir", env.launcherDir()}, -1, &error);
+            ASSERT_GT(pid, 0) << error;
+            int status = 0;
+            bool ended = false;
+            const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+            while (!(ended = ::waitpid(pid, &status, WNOHANG) == pid) && stagedFiles() < files &&
+                   std::chrono::steady_clock::now() < giveUp) {
+            }
+            if (!ended) {
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, &status, 0);
+            }
+            // Killed too late (the new game already in place) does not show what this is about.
+            caught = !ended && env.readFile("game/version") != "2.0.0";
+        }
+        ASSERT_TRUE(caught) << "the installation was never caught in progress";
+
+        writeConfig("http://127.0.0.1:1/version.json", "http://127.0.0.1:1/version.json");
+        RunResult down = runUpdate();
+        EXPECT_EQ(down.status, 3) << down.out;
+        EXPECT_EQ(treeSnapshot(env.path("game")), gameA);
+        EXPECT_FALSE(fs::exists(staging));
+
+        writeConfig();
+        RunResult up = runUpdate();
+        EXPECT_EQ(up.status, 0) << up.out;
+        EXPECT_EQ(treeSnapshot(env.path("game")), gameB);
+    }
+}
+
+TEST_F(UpdateRun, TooLittleDiskSpaceEndsWith1121BeforeAnythingIsRemoved) {
+    if (::geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
+    struct Mounts {
+        std::vector<std::string> points;
+        ~Mounts() {
+            for (const auto& p : points) ::umount2(p.c_str(), MNT_DETACH);
+        }
+    } mounts;
+    // The launcher folder itself on 2 MiB: the game fits, the next version does not.
+    if (::mount("tmpfs", env.launcherDir().c_str(), "tmpfs", 0, "size=2m") != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+    mounts.points.push_back(env.launcherDir());
+    const std::string smallDownloads = env.root() + "/small-downloads";
+    fs::create_directories(smallDownloads);
+    ASSERT_EQ(::mount("tmpfs", smallDownloads.c_str(), "tmpfs", 0, "size=1m"), 0) << std::strerror(errno);
+    mounts.points.push_back(smallDownloads);
+    writeConfig();
+    ASSERT_EQ(runUpdate().status, 0);
+    const auto installed = treeSnapshot(env.path("game"));
+
+    fs::create_directories(env.root() + "/large");
+    std::string blob(3 << 20, '\0');
+    uint32_t x = 5;
+    for (char& c : blob) {
+        x = x * 1664525u + 1013904223u;
+        c = static_cast<char>(x >> 24);
+    }
+    std::ofstream(env.root() + "/large/blob.bin", std::ios::binary) << blob;
+    pack("1.0.8", {"--force", "true"}, "large");
+
+    struct Case {
+        const char* what;
+        std::vector<std::string> args;
+        int archiveRequests;  // a full download folder is found out before the download
+    };
+    for (const Case& c : {Case{"download folder", {"--json", "--download-dir", smallDownloads}, 0},
+                          Case{"game folder", {"--json"}, 10}}) {
+        SCOPED_TRACE(c.what);
+        server.clearRequests();
+        RunResult r = runUpdate(c.args);
+        EXPECT_EQ(r.status, 12) << r.out;
+        EXPECT_NE(r.out.find("\"code\":1121"), std::string::npos) << r.out;
+        EXPECT_EQ(archiveRequests("/game-1.0.8.zip"), c.archiveRequests);
+        EXPECT_EQ(treeSnapshot(env.path("game")), installed);
+        EXPECT_FALSE(env.exists("game.veltrano-staging"));
+        EXPECT_NE(env.readFile("Veltrano.log").find("bytes needed,"), std::string::npos);
+    }
+    // The downloaded archive stays for when there is room.
+    EXPECT_TRUE(fs::exists(downloadDir() + "game-1.0.8.zip"));
+}
+
+TEST_F(UpdateRun, OnlyTheCurrentArchiveStaysInTheDownloadFolder) {
+    ASSERT_EQ(runUpdate().status, 0);
+    ASSERT_TRUE(fs::exists(downloadDir() + "game-1.0.7.zip"));
+    std::ofstream(downloadDir() + "game-1.0.7.zip.tmp3") << "a leftover piece";
+    std::ofstream(downloadDir() + "notes.txt") << "not an archive of this launcher";
+    pack("1.0.8", {"--force", "true"});
+    ASSERT_EQ(runUpdate().status, 0);
+    EXPECT_TRUE(fs::exists(downloadDir() + "game-1.0.8.zip"));
+    EXPECT_FALSE(fs::exists(downloadDir() + "game-1.0.7.zip"));
+    EXPECT_FALSE(fs::exists(downloadDir() + "game-1.0.7.zip.tmp3"));
+    EXPECT_TRUE(fs::exists(downloadDir() + "notes.txt"));
 }
 
 TEST_F(UpdateRun, ArchiveReachingOutsideIsRefused) {

@@ -93,6 +93,20 @@ TEST(JudgeManifest, UnusableManifestsFail) {
     }
 }
 
+TEST(JudgeManifest, AnInstalledGameIsKeptWhateverItsUnforcedEntryHolds) {
+    for (const std::string& entry :
+         {std::string(R"("size":1,"md5":"x")"), std::string(R"("name":"a.zip","size":"1","md5":"x")"),
+          std::string(R"("name":"../a.zip","size":1,"md5":"x")")}) {
+        SCOPED_TRACE(entry);
+        auto kept = judgeManifest(manifest(entry), "1.0.6", false);
+        EXPECT_EQ(kept.action, ManifestAction::Finish);
+        EXPECT_FALSE(kept.problem.empty());
+        // A download would follow: now the entry must be usable.
+        EXPECT_EQ(judgeManifest(manifest(entry + R"(,"force":true)"), "1.0.6", false).action,
+                  ManifestAction::Fail);
+    }
+}
+
 TEST(JudgeManifest, DownloadThreadIsKeptAndClamped) {
     auto d = judgeManifest(R"({"downloadThread":4,"version":"1.0.7"})", "1.0.7", false);
     EXPECT_TRUE(d.hasDownloadThread);

@@ -82,7 +82,7 @@ TEST_F(PackTest, ArchiveHoldsVersionDirectoriesAndFilesReadableByOtherTools) {
     ASSERT_TRUE(packGame(options(), &r, &error)) << error;
     EXPECT_EQ(
         listing(env.path("out.zip")),
-        "version\nbin/\nbin/run.sh\ndata/\ndata/empty.txt\ndata/levels/\ndata/levels/1.dat\nreadme.txt\n");
+        "bin/\nbin/run.sh\ndata/\ndata/empty.txt\ndata/levels/\ndata/levels/1.dat\nreadme.txt\nversion\n");
     EXPECT_TRUE(unzipTests(env.path("out.zip")));
     EXPECT_EQ(r.name, "out.zip");
     EXPECT_EQ(r.entries, 8u);
@@ -99,7 +99,7 @@ TEST_F(PackTest, WithoutDirectoryEntries) {
     PackResult r;
     ASSERT_TRUE(packGame(options(false), &r, nullptr));
     EXPECT_EQ(listing(env.path("out.zip")),
-              "version\nbin/run.sh\ndata/empty.txt\ndata/levels/1.dat\nreadme.txt\n");
+              "bin/run.sh\ndata/empty.txt\ndata/levels/1.dat\nreadme.txt\nversion\n");
     EXPECT_EQ(r.entries, 5u);
 }
 
@@ -134,12 +134,15 @@ TEST_F(PackTest, AFailedRunKeepsTheArchiveAlreadyThere) {
 }
 
 TEST_F(PackTest, RefusesNamesTheLauncherWouldNotExtract) {
-    ASSERT_TRUE(env.writeFile("src/data/win\\path.dat", "x"));
     std::string error;
-    EXPECT_FALSE(packGame(options(), nullptr, &error));
-    EXPECT_NE(error.find("data/win\\path.dat"), std::string::npos) << error;
-    EXPECT_FALSE(env.exists("out.zip"));
-    ASSERT_TRUE(std::filesystem::remove(env.path("src/data/win\\path.dat")));
+    for (const std::string name : {"data/win\\path.dat", "data/two\nlines.dat"}) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(env.writeFile("src/" + name, "x"));
+        EXPECT_FALSE(packGame(options(), nullptr, &error));
+        EXPECT_NE(error.find(name), std::string::npos) << error;
+        EXPECT_FALSE(env.exists("out.zip"));
+        ASSERT_TRUE(std::filesystem::remove(env.path("src/" + name)));
+    }
 
     const std::string deep =
         "src/" + std::string(250, 'a') + "/" + std::string(250, 'b') + "/" + std::string(20, 'c');
@@ -160,8 +163,8 @@ TEST_F(PackTest, LinkedFilesAndFoldersArePackedUnderTheirOwnNames) {
         std::string error;
         ASSERT_TRUE(packGame(o, nullptr, &error)) << error;
         EXPECT_EQ(listing(env.path("out.zip")),
-                  "version\nbin/run.sh\ndata/empty.txt\ndata/levels/1.dat\nicon.png\nmusic/"
-                  "theme.ogg\nreadme.txt\n");
+                  "bin/run.sh\ndata/empty.txt\ndata/levels/1.dat\nicon.png\nmusic/"
+                  "theme.ogg\nreadme.txt\nversion\n");
     }
     ASSERT_TRUE(env.writeFile("dest/.keep", ""));
     ASSERT_TRUE(uncompressDir(env.path("out.zip").c_str(), env.path("dest/").c_str(), nullptr));

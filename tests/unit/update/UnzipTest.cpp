@@ -1,11 +1,17 @@
 #include "update/Unzip.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zlib.h>
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <thread>
@@ -16,6 +22,7 @@
 #include "update/Pack.h"
 
 using namespace veltrano;
+using veltrano::test::treeSnapshot;
 using veltrano::test::VeltranoTest;
 
 namespace {
@@ -97,15 +104,17 @@ TEST_F(UnzipTest, CreatesMissingParentsAndReplacesExistingFiles) {
 }
 
 TEST_F(UnzipTest, RefusesUnsafeNamesAndWritesNothingOutside) {
-    const std::vector<std::string> bad = {"../escape.txt", "ok/../../escape.txt", "/tmp/escape.txt",
-                                          "C:escape.txt",  "dir\\escape.txt",     std::string(600, 'n')};
+    const std::vector<std::string> bad = {"../escape.txt",   "ok/../../escape.txt", "/tmp/escape.txt",
+                                          "C:escape.txt",    "dir\\escape.txt",     std::string(600, 'n'),
+                                          "forged\nlog line"};
     for (const auto& name : bad) {
         SCOPED_TRACE(name.substr(0, 40));
         makeZip({{"first.txt", "1"}, {name, "evil"}});
         EXPECT_FALSE(extract());
         EXPECT_EQ(env.readFile("dest/first.txt"), "1");
         EXPECT_FALSE(env.exists("escape.txt"));
-        EXPECT_NE(log().find("refusing entry " + name.substr(0, 20)), std::string::npos);
+        EXPECT_NE(log().find("refusing entry " + name.substr(0, 6)), std::string::npos);
+        EXPECT_EQ(log().find("\nlog line"), std::string::npos);
     }
     struct stat st {};
     EXPECT_NE(::stat("/tmp/escape.txt", &st), 0);
@@ -122,6 +131,9 @@ TEST(UnsafeEntryName, ClassifiesNames) {
     EXPECT_NE(unsafeEntryNameReason("z:/x"), nullptr);
     EXPECT_NE(unsafeEntryNameReason("a\\b"), nullptr);
     EXPECT_NE(unsafeEntryNameReason(""), nullptr);
+    EXPECT_NE(unsafeEntryNameReason("a\nb"), nullptr);
+    EXPECT_NE(unsafeEntryNameReason("a\tb/"), nullptr);
+    EXPECT_NE(unsafeEntryNameReason("del\x7f"), nullptr);
 }
 
 TEST_F(UnzipTest, CorruptEntryFailsAfterEarlierEntriesAreExtracted) {
@@ -145,8 +157,10 @@ TEST_F(UnzipTest, CorruptEntryFailsAfterEarlierEntriesAreExtracted) {
         }
         EXPECT_FALSE(extract());
         EXPECT_EQ(env.readFile("dest/good.txt"), "fine");
-        EXPECT_FALSE(env.exists("dest/bad.bin"));
-        EXPECT_FALSE(env.exists("dest/after.txt"));
+        // No partial or temporary file of the failed entry stays.
+        std::vector<std::string> left;
+        for (const auto& [name, bytes] : treeSnapshot(dest)) left.push_back(name);
+        EXPECT_EQ(left, (std::vector<std::string>{".keep", "good.txt"}));
         EXPECT_NE(log().find("can not read zip file bad.bin, error code is -"), std::string::npos);
     }
 }
@@ -167,20 +181,158 @@ TEST_F(UnzipTest, UnwritableDestinationFailsWithItsPath) {
     EXPECT_NE(log().find("can not open destination file " + dest + "x/f.txt"), std::string::npos);
 }
 
-TEST_F(UnzipTest, KeepsExecutableBits) {
-    ASSERT_TRUE(env.writeFile("src/run.sh", "#!/bin/sh\n"));
-    ASSERT_EQ(::chmod(env.path("src/run.sh").c_str(), 0755), 0);
+TEST_F(UnzipTest, KeepsExecutableBitsButNeverWritableByOthers) {
+    const std::vector<std::pair<unsigned, unsigned>> modes = {
+        {0755, 0755}, {0777, 0755}, {0666, 0644}, {0700, 0700}, {0444, 0644}};
     ZipWriter w;
     ASSERT_TRUE(w.open(zip));
-    ASSERT_TRUE(w.addFile("run.sh", env.path("src/run.sh")));
-    ASSERT_TRUE(w.addBytes("data.txt", "d", 6, 0644));
+    for (const auto& [stored, expected] : modes)
+        ASSERT_TRUE(w.addBytes("f" + std::to_string(stored), "d", 6, stored));
     ASSERT_TRUE(w.close());
     ASSERT_TRUE(extract());
-    struct stat st {};
-    ASSERT_EQ(::stat(env.path("dest/run.sh").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0755u);
-    ASSERT_EQ(::stat(env.path("dest/data.txt").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0111, 0u);
+    for (const auto& [stored, expected] : modes) {
+        struct stat st {};
+        ASSERT_EQ(::stat(env.path("dest/f" + std::to_string(stored)).c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, expected) << std::oct << stored;
+    }
+}
+
+// Point-by-point behaviour of one entry's extraction.
+TEST_F(UnzipTest, EntriesExtractSafely) {
+    ASSERT_TRUE(env.writeFile("outside/precious", "keep"));
+    // A temporary name of one entry is never another entry's name.
+    makeZip({{"data.bin.tmp", "first"}, {"data.bin", "second"}});
+    ASSERT_TRUE(extract());
+    EXPECT_EQ(env.readFile("dest/data.bin.tmp"), "first");
+    EXPECT_EQ(env.readFile("dest/data.bin"), "second");
+
+    // Links in the way are never written through, for a folder or for the file itself.
+    for (const char* name : {"linked/x.txt", "top.txt"}) {
+        SCOPED_TRACE(name);
+        std::filesystem::remove_all(env.path("dest"));
+        ASSERT_TRUE(env.writeFile("dest/.keep", ""));
+        std::filesystem::create_directory_symlink(env.path("outside"), env.path("dest/linked"));
+        std::filesystem::create_symlink(env.path("outside/precious"), env.path("dest/top.txt"));
+        makeZip({{name, "overwritten"}});
+        EXPECT_FALSE(extract());
+        EXPECT_EQ(treeSnapshot(env.path("outside")).size(), 1u);
+        EXPECT_EQ(env.readFile("outside/precious"), "keep");
+    }
+
+    // Only what is really decoded: stored and deflate. bzip2 (12) would come out as raw bytes.
+    makeZip({{"packed.bin", "0123456789", 0}});
+    std::string bytes = env.readFile("game.zip");
+    bytes[8] = 12;  // the local header's method
+    size_t central = bytes.find(std::string("PK\x01\x02", 4));
+    ASSERT_NE(central, std::string::npos);
+    bytes[central + 10] = 12;
+    ASSERT_TRUE(env.writeFile("game.zip", bytes));
+    std::filesystem::remove_all(env.path("dest"));
+    ASSERT_TRUE(env.writeFile("dest/.keep", ""));
+    EXPECT_FALSE(extract());
+    EXPECT_FALSE(env.exists("dest/packed.bin"));
+    EXPECT_NE(log().find("can not extract packed.bin: compression method 12 is not supported"),
+              std::string::npos);
+}
+
+namespace {
+
+void put16(std::string* s, uint16_t v) {
+    s->push_back(static_cast<char>(v & 0xff));
+    s->push_back(static_cast<char>(v >> 8));
+}
+void put32(std::string* s, uint32_t v) {
+    put16(s, static_cast<uint16_t>(v & 0xffff));
+    put16(s, static_cast<uint16_t>(v >> 16));
+}
+void put64(std::string* s, uint64_t v) {
+    put32(s, static_cast<uint32_t>(v & 0xffffffffu));
+    put32(s, static_cast<uint32_t>(v >> 32));
+}
+
+// A stored entry whose local header starts beyond 4 GiB (a hole before it keeps the file cheap),
+// with sizes and offset only in the zip64 extra field, and the zip64 end records.
+bool writeFarArchive(const std::string& path, const std::string& name, const std::string& data) {
+    const uint64_t at = (uint64_t{1} << 32) + 4096;
+    const uint32_t crc = static_cast<uint32_t>(crc32(
+        crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
+    std::string local;
+    put32(&local, 0x04034b50);
+    put16(&local, 45), put16(&local, 0), put16(&local, 0), put16(&local, 0), put16(&local, 0);
+    put32(&local, crc), put32(&local, 0xffffffffu), put32(&local, 0xffffffffu);
+    put16(&local, static_cast<uint16_t>(name.size())), put16(&local, 20);
+    local += name;
+    put16(&local, 1), put16(&local, 16), put64(&local, data.size()), put64(&local, data.size());
+    local += data;
+
+    std::string central;
+    put32(&central, 0x02014b50);
+    put16(&central, (3 << 8) | 45), put16(&central, 45), put16(&central, 0), put16(&central, 0);
+    put16(&central, 0), put16(&central, 0);
+    put32(&central, crc), put32(&central, 0xffffffffu), put32(&central, 0xffffffffu);
+    put16(&central, static_cast<uint16_t>(name.size())), put16(&central, 28), put16(&central, 0);
+    put16(&central, 0), put16(&central, 0), put32(&central, 0100644u << 16), put32(&central, 0xffffffffu);
+    central += name;
+    put16(&central, 1), put16(&central, 24), put64(&central, data.size()), put64(&central, data.size());
+    put64(&central, at);
+
+    const uint64_t cdAt = at + local.size();
+    std::string end;
+    const uint64_t zip64EndAt = cdAt + central.size();
+    put32(&end, 0x06064b50), put64(&end, 44), put16(&end, 45), put16(&end, 45), put32(&end, 0),
+        put32(&end, 0);
+    put64(&end, 1), put64(&end, 1), put64(&end, central.size()), put64(&end, cdAt);
+    put32(&end, 0x07064b50), put32(&end, 0), put64(&end, zip64EndAt), put32(&end, 1);
+    put32(&end, 0x06054b50), put16(&end, 0), put16(&end, 0), put16(&end, 0xffff), put16(&end, 0xffff);
+    put32(&end, 0xffffffffu), put32(&end, 0xffffffffu), put16(&end, 0);
+
+    const std::string tail = local + central + end;
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0) return false;
+    bool ok =
+        ::pwrite(fd, tail.data(), tail.size(), static_cast<off_t>(at)) == static_cast<ssize_t>(tail.size());
+    return ::close(fd) == 0 && ok;
+}
+
+}  // namespace
+
+TEST_F(UnzipTest, ReadsZip64SizesAndOffsets) {
+    ASSERT_TRUE(writeFarArchive(zip, "far/away.txt", "beyond four GiB"));
+    Archive archive;
+    std::string problem;
+    ASSERT_TRUE(archive.open(zip, &problem)) << problem;
+    ASSERT_EQ(archive.entries().size(), 1u);
+    EXPECT_EQ(archive.entries()[0].localHeaderOffset, (uint64_t{1} << 32) + 4096);
+    EXPECT_EQ(archive.entries()[0].size, 15u);
+    ASSERT_TRUE(extract());
+    EXPECT_EQ(env.readFile("dest/far/away.txt"), "beyond four GiB");
+}
+
+TEST_F(UnzipTest, AThreadThatCannotStartIsAFailureNotACrash) {
+    makeZip({{"a", "1"}});
+    // In a child whose address space is full, so that no thread stack can be mapped.
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        std::vector<uint32_t> kinds;
+        kinds.reserve(4);
+        UnzipCallback callback = [&kinds](uint32_t kind, uint32_t, uint32_t) { kinds.push_back(kind); };
+        std::string zipPath = zip, destDir = dest;
+        struct rlimit limit {};
+        long pages = 0;
+        if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+            if (std::fscanf(f, "%ld", &pages) != 1) pages = 0;
+            std::fclose(f);
+        }
+        limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(pages) * ::sysconf(_SC_PAGESIZE) + (1 << 20);
+        if (pages == 0 || ::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(3);
+        bool started = uncompressDirAsync(zipPath, destDir, callback, true);
+        ::_exit(!started && kinds == std::vector<uint32_t>{UnzipFailed} ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "the child died of signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST_F(UnzipTest, AsyncReportsProgressThenOneOutcomeOnItsOwnThread) {
