@@ -3,6 +3,10 @@ function(veltrano_warnings target)
   get_target_property(type ${target} TYPE)
   if(NOT type STREQUAL "INTERFACE_LIBRARY")
     target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+    # RapidJSON 1.1's iterator comparisons predate C++20's reversed operators; clang flags each use.
+    if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+      target_compile_options(${target} PRIVATE -Wno-ambiguous-reversed-operator)
+    endif()
   endif()
 endfunction()
 

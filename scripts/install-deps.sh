@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, tests, demo and benchmarks need.
+# Installs the Debian packages the build, tests, fuzzing, demo and benchmarks need.
 # Idempotent: packages already present are left alone.
 set -euo pipefail
 
@@ -10,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libcpp-httplib-dev libssl-dev
   nginx openssl xvfb xauth xdotool imagemagick x11-utils
   aria2 hyperfine unzip time
+  clang libclang-rt-14-dev
 )
 
 missing=()

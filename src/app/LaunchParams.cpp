@@ -1,8 +1,8 @@
 #include "app/LaunchParams.h"
 
-#include <rapidjson/document.h>
-
+#include "config/Json.h"
 #include "config/LauncherConfig.h"
+#include "config/Log.h"
 #include "platform/WindowMessage.h"
 #include "util/Encoding.h"
 
@@ -14,6 +14,10 @@ LaunchParams* LaunchParams::instance() {
 }
 
 void LaunchParams::onLogin(const std::string& message) {
+    if (handlingLogin_) {
+        writeLog("AppLogin ignored: the game start of an earlier login is under way");
+        return;
+    }
     loginMessage_ = message;
     if (!loginHandler_) return;
 
@@ -22,8 +26,7 @@ void LaunchParams::onLogin(const std::string& message) {
     std::string callbackInfo;
 
     rapidjson::Document doc;
-    doc.Parse(message.data(), message.size());
-    if (!doc.HasParseError() && doc.IsObject()) {
+    if (parseJson(message, &doc) && doc.IsObject()) {
         auto u = doc.FindMember("uid");
         if (u != doc.MemberEnd() && u->value.IsInt64()) uid = std::to_string(u->value.GetInt64());
         auto cb = doc.FindMember("callback_info");
@@ -32,7 +35,9 @@ void LaunchParams::onLogin(const std::string& message) {
     }
     // A copy, so a handler that replaces itself does not destroy the callable it runs in.
     LoginHandler handler = loginHandler_;
+    handlingLogin_ = true;
     handler(uid, gameToken, callbackInfo);
+    handlingLogin_ = false;
 }
 
 std::string LaunchParams::buildWebUrl() const {

@@ -43,7 +43,8 @@ public:
     int64_t senderWindow() const { return senderWindow_; }
 
     // Stores the web page's login message and hands uid, game token (Base64 of the raw message) and
-    // callback info to the handler; without a handler the login is only stored.
+    // callback info to the handler; without a handler the login is only stored. A login that arrives
+    // while the handler still runs (its game start waits in the main loop) is logged and ignored.
     void onLogin(const std::string& message);
 
     // web_url, "?", then the non-empty launch values as key=value joined by "&", unescaped.
@@ -64,6 +65,7 @@ private:
 
     std::string loginMessage_;
     bool downloadComplete_ = false;
+    bool handlingLogin_ = false;
     LoginHandler loginHandler_;
     int64_t parentWindow_ = 0;
     int64_t senderWindow_ = 0;

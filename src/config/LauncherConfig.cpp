@@ -1,7 +1,6 @@
 #include "config/LauncherConfig.h"
 
-#include <rapidjson/document.h>
-
+#include "config/Json.h"
 #include "config/Log.h"
 #include "platform/FileUtils.h"
 
@@ -43,8 +42,7 @@ bool LauncherConfig::load() {
 
     const std::string text = files->readText(path);
     rapidjson::Document doc;
-    doc.Parse(text.data(), text.size());
-    if (doc.HasParseError() || !doc.IsObject()) return false;
+    if (!parseJson(text, &doc) || !doc.IsObject()) return false;
 
     readText(doc, "game_url", &game_url_);
     readText(doc, "game_src_url", &game_src_url_);

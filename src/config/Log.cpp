@@ -1,57 +1,100 @@
 #include "config/Log.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <ctime>
 #include <mutex>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "config/LauncherConfig.h"
+#include "util/Encoding.h"
 
 namespace veltrano {
 
 namespace {
 
 constexpr size_t kFirstBuffer = 16384;
-constexpr size_t kPiece = 16384;
-// A format that keeps failing would otherwise double the buffer forever.
-constexpr size_t kMaxBuffer = size_t(1) << 28;
+// One entry quotes at most this much; whatever a server sends cannot flood the log.
+constexpr size_t kMaxMessage = 65536;
 
 std::mutex& logLock() {
     static std::mutex* lock = new std::mutex();
     return *lock;
 }
 
+// Set once standard output turned out closed: the console copy ends there, the file goes on.
+bool consoleClosed = false;
+
 // False when the entry has to be dropped.
-bool formatMessage(const char* format, va_list args, std::vector<char>* out) {
+bool formatMessage(const char* format, va_list args, std::string* out) {
+    std::vector<char> buffer;
     size_t size = kFirstBuffer;
     for (;;) {
         try {
-            out->resize(size);
+            buffer.resize(size);
         } catch (const std::bad_alloc&) {
             return false;
         }
         va_list copy;
         va_copy(copy, args);
-        const int n = std::vsnprintf(out->data(), out->size(), format, copy);
+        const int n = std::vsnprintf(buffer.data(), buffer.size(), format, copy);
         va_end(copy);
-        if (n < 0) {
-            if (size >= kMaxBuffer) return false;
-            size *= 2;
+        if (n < 0) return false;
+        const size_t full = static_cast<size_t>(n);
+        // One byte past the cut shows whether the cut falls inside a character.
+        const size_t wanted = std::min(full, kMaxMessage + 1);
+        if (wanted >= size) {
+            size = wanted + 1;
             continue;
         }
-        if (static_cast<size_t>(n) > size - 3) {
-            size = static_cast<size_t>(n) + 3;
-            continue;
+        out->assign(buffer.data(), wanted);
+        if (full > kMaxMessage) {
+            out->resize(utf8CutLength(*out, kMaxMessage));
+            *out += " [" + std::to_string(full - out->size()) + " more bytes not logged]";
         }
-        out->resize(static_cast<size_t>(n));
         return true;
     }
+}
+
+// Never waits: a reader that does not keep up loses lines, a closed output costs no signal.
+void writeConsole(const std::string& bytes) {
+    if (consoleClosed) return;
+    sigset_t pipeSignal, previous;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
+    size_t done = 0;
+    while (done < bytes.size()) {
+        pollfd p{STDOUT_FILENO, POLLOUT, 0};
+        const int ready = ::poll(&p, 1, 0);
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready > 0 && (p.revents & (POLLERR | POLLNVAL)) != 0) consoleClosed = true;
+        if (ready <= 0 || (p.revents & POLLOUT) == 0) break;
+        // At most one pipe buffer, which a writable pipe takes without blocking.
+        const ssize_t n =
+            ::write(STDOUT_FILENO, bytes.data() + done, std::min<size_t>(bytes.size() - done, PIPE_BUF));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EPIPE || errno == EBADF)) consoleClosed = true;
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+    if (consoleClosed && !sigismember(&previous, SIGPIPE)) {
+        const timespec now{};
+        while (sigtimedwait(&pipeSignal, nullptr, &now) > 0) {
+        }
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 void writeAll(int fd, const std::string& bytes) {
@@ -80,19 +123,14 @@ void writeLog(const char* format, ...) {
     if (!format) return;
     std::lock_guard<std::mutex> guard(logLock());
 
-    std::vector<char> message;
+    std::string message;
     va_list args;
     va_start(args, format);
     const bool ok = formatMessage(format, args, &message);
     va_end(args);
     if (!ok) return;
-    message.push_back('\n');
-
-    for (size_t at = 0; at < message.size(); at += kPiece) {
-        const size_t len = message.size() - at < kPiece ? message.size() - at : kPiece;
-        std::fwrite(message.data() + at, 1, len, stdout);
-    }
-    std::fflush(stdout);
+    message += '\n';
+    writeConsole(message);
 
     const std::string& path = LauncherConfig::instance()->logPath();
     if (path.empty()) return;

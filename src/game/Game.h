@@ -51,6 +51,9 @@ public:
 
     // Starts the game with the kept values and the configuration; true when its process runs.
     bool startGame();
+    // Asks the start under way to stop before it runs the game (a close request during its first
+    // pause); such a start ends false without a message. No effect once the process is started.
+    void cancel() { cancelled_ = true; }
     // The command line startGame would use now.
     std::string gameCommandLine() const;
     // Process id of the last game started, 0 when none.
@@ -63,6 +66,7 @@ private:
     std::string gameToken_;
     std::string callbackInfo_;
     pid_t startedPid_ = 0;
+    bool cancelled_ = false;
 };
 
 // Ends every process of the current user whose executable is named exactly exeName (case matters).

@@ -9,6 +9,7 @@
 
 #include "config/LauncherConfig.h"
 #include "config/Log.h"
+#include "config/TextFormat.h"
 #include "platform/CommandLine.h"
 #include "platform/FileUtils.h"
 #include "platform/Process.h"
@@ -29,33 +30,6 @@ public:
         std::fprintf(stderr, "%s\n", message.c_str());
     }
 };
-
-bool isIntConversion(char c) {
-    return c == 'd' || c == 'i' || c == 'u' || c == 'o' || c == 'x' || c == 'X' || c == 'c';
-}
-
-// Drops a trailing partial UTF-8 sequence left by a cut.
-void trimPartialUtf8(std::string& text) {
-    size_t i = text.size();
-    size_t continuation = 0;
-    while (i > 0 && (static_cast<unsigned char>(text[i - 1]) & 0xC0) == 0x80 && continuation < 3) {
-        --i;
-        ++continuation;
-    }
-    if (i == 0) return;
-    unsigned char lead = static_cast<unsigned char>(text[i - 1]);
-    size_t need = 0;
-    if ((lead & 0xE0) == 0xC0) {
-        need = 1;
-    } else if ((lead & 0xF0) == 0xE0) {
-        need = 2;
-    } else if ((lead & 0xF8) == 0xF0) {
-        need = 3;
-    } else {
-        return;
-    }
-    if (continuation < need) text.resize(i - 1);
-}
 
 }  // namespace
 
@@ -85,54 +59,9 @@ std::string buildGameCommandLine(const std::string& launcherDir, const std::stri
 }
 
 std::string formatErrorText(const std::string& format, int code) {
-    std::string out;
-    bool used = false;
-    size_t i = 0;
-    const size_t n = format.size();
-    while (i < n && out.size() < kErrorTextBuffer) {
-        if (format[i] != '%') {
-            out += format[i++];
-            continue;
-        }
-        if (i + 1 < n && format[i + 1] == '%') {
-            out += '%';
-            i += 2;
-            continue;
-        }
-        // Parse one conversion: flags, width, precision, length, conversion character.
-        size_t j = i + 1;
-        std::string conversion = "%";
-        while (j < n && std::string("-+ #0").find(format[j]) != std::string::npos) conversion += format[j++];
-        size_t digits = 0;
-        while (j < n && format[j] >= '0' && format[j] <= '9') {
-            conversion += format[j++];
-            ++digits;
-        }
-        if (j < n && format[j] == '.') {
-            conversion += format[j++];
-            while (j < n && format[j] >= '0' && format[j] <= '9') {
-                conversion += format[j++];
-                ++digits;
-            }
-        }
-        while (j < n && std::string("hlLqjzt").find(format[j]) != std::string::npos) ++j;
-        // Widths beyond the buffer add nothing but cost; such a conversion is kept as written.
-        if (j < n && isIntConversion(format[j]) && !used && digits <= 3) {
-            conversion += format[j];
-            char piece[kErrorTextBuffer * 2];
-            std::snprintf(piece, sizeof piece, conversion.c_str(), code);
-            out += piece;
-            used = true;
-            i = j + 1;
-        } else {
-            size_t end = j < n ? j + 1 : n;
-            out.append(format, i, end - i);
-            i = end;
-        }
-    }
-    if (out.size() > kErrorTextBuffer - 1) out.resize(kErrorTextBuffer - 1);
-    trimPartialUtf8(out);
-    return out;
+    FormatArg value{FormatArg::Int};
+    value.i = code;
+    return checkedFormat(format, {value}, kErrorTextBuffer - 1);
 }
 
 GameStarter::GameStarter(GameStartHost* host) : host_(host), launcherCommandLine_(applicationCommandLine()) {}
@@ -158,7 +87,12 @@ bool GameStarter::startGame() {
     GameStartHost* host = host_ ? host_ : &fallback;
 
     const std::string cmd = gameCommandLine();
+    cancelled_ = false;
     host->wait(1000);
+    if (cancelled_) {
+        writeLog("game start cancelled before it ran: %s", cmd.c_str());
+        return false;
+    }
     writeLog("%s", cmd.c_str());
 
     // The same text the Windows build hands to the system, split by that system's rules.

@@ -225,6 +225,9 @@ void HTTPRequest::run() {
     curl_slist_free_all(headers);
     errorCode_ = static_cast<int>(result);
     errorMessage_ = result == CURLE_OK ? "" : curl_easy_strerror(result);
+    if (bodyTooLarge_)
+        errorMessage_ =
+            "response body larger than " + std::to_string(maxBodySize_) + " bytes, transfer stopped";
     // The UI thread may delete the request as soon as it sees this store: nothing touches it afterwards.
     state_.store(result == CURLE_OK ? kCCHTTPRequestStateCompleted : kCCHTTPRequestStateFailed,
                  std::memory_order_release);
@@ -259,6 +262,10 @@ size_t HTTPRequest::onHeader(char* data, size_t size, size_t count, void* user) 
 size_t HTTPRequest::appendToBuffer(char* data, size_t size, size_t count, void* user) {
     auto* self = static_cast<HTTPRequest*>(user);
     size_t n = size * count;
+    if (self->maxBodySize_ > 0 && n > self->maxBodySize_ - self->length_) {
+        self->bodyTooLarge_ = true;
+        return 0;  // libcurl stops with a write error
+    }
     if (self->length_ + n + 1 > self->capacity_) {
         size_t capacity = self->capacity_;
         while (self->length_ + n + 1 > capacity) capacity += kBufferStep;

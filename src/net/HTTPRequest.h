@@ -55,6 +55,9 @@ public:
     void addHeader(const char* line);
     // A null value is stored as "". Setting a name again replaces its value.
     void setPostField(const char* name, const char* value);
+    // Caps the body kept in memory: a longer body fails the transfer (CURLE_WRITE_ERROR) with a
+    // message that says so. 0, the default, keeps any size.
+    void setMaxBodySize(size_t bytes) { maxBodySize_ = bytes; }
     // Opens path for appending (created when missing); the body goes there instead of to memory.
     bool setOutputFile(const std::string& path);
     // The body goes to sink instead of a file or memory. Set before start.
@@ -118,6 +121,8 @@ private:
     char* buffer_ = nullptr;
     size_t capacity_ = 0;
     size_t length_ = 0;
+    size_t maxBodySize_ = 0;
+    bool bodyTooLarge_ = false;
 };
 
 }  // namespace veltrano

@@ -79,14 +79,22 @@ void CVeltranoDlg::OnUpdaterEvent(unsigned state, int code, double total, double
 
 void CVeltranoDlg::OnLoginReady(const std::string& uid, const std::string& gameToken,
                                 const std::string& callbackInfo) {
+    if (owner_ && owner_->closing()) {
+        // The portal is being told that the launcher closes; a game now would contradict it.
+        writeLog("login ignored: the launcher is closing");
+        return;
+    }
     uid_ = uid;
     gameToken_ = gameToken;
     callbackInfo_ = callbackInfo;
+    gameStarting_ = true;
     if (services_.startGame) {
         if (services_.startGame(uid, gameToken, callbackInfo)) gameStarted();
-        return;
+    } else {
+        starter_.OnLoginReady(uid, gameToken, callbackInfo);
     }
-    starter_.OnLoginReady(uid, gameToken, callbackInfo);
+    gameStarting_ = false;
+    if (owner_) owner_->gameStartEnded();
 }
 
 void CVeltranoDlg::gameStarted() {

@@ -24,6 +24,11 @@ public:
     // The updater callback; may run on the extraction thread, so it only stores.
     void OnUpdaterEvent(unsigned state, int code, double total, double done);
     void OnLoginReady(const std::string& uid, const std::string& gameToken, const std::string& callbackInfo);
+    // A game start runs from the login until the game runs or the start failed; its pauses run the
+    // main loop, so clicks and messages arrive meanwhile.
+    bool gameStarting() const { return gameStarting_; }
+    // Calls off a start that has not run the game yet.
+    void cancelGameStart() { starter_.cancel(); }
     // Recomposes the window when what it shows changed; true when a redraw was queued.
     bool UpdateView();
     void pollUpdater();
@@ -87,6 +92,7 @@ private:
     std::string uid_, gameToken_, callbackInfo_;
     ViewFrame frame_;
     bool framed_ = false;
+    bool gameStarting_ = false;
     unsigned redraws_ = 0;
     guint timer_ = 0;
     GtkWidget* messageBox_ = nullptr;

@@ -155,6 +155,13 @@ void Game_MainDialog::run() {
 
 void Game_MainDialog::OnClose() {
     if (closing_ || loopEnded_) return;
+    if (mainDlg_ && mainDlg_->gameStarting()) {
+        if (!closeAfterStart_)
+            writeLog("close requested while the game starts: closing once the start ended");
+        closeAfterStart_ = true;
+        mainDlg_->cancelGameStart();
+        return;
+    }
     closing_ = true;
     if (services_.sendReport) services_.sendReport(1014, std::string());
     // Waited in the loop, not by blocking it, so the window keeps painting while the report goes out.
@@ -170,6 +177,12 @@ void Game_MainDialog::OnClose() {
         },
         this);
     timeouts_.push_back(id);
+}
+
+void Game_MainDialog::gameStartEnded() {
+    if (!closeAfterStart_) return;
+    closeAfterStart_ = false;
+    OnClose();
 }
 
 void Game_MainDialog::finishClosing() {

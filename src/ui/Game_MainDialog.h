@@ -33,7 +33,11 @@ public:
     // Runs the main loop until the launcher closes or quits.
     void run();
     // The closing sequence: report 1014, the wait, the parts closed, the portal told, loop ended.
+    // During a game start it calls the start off if the game has not run yet, and closes once the
+    // start has ended (nothing more when the game runs).
     void OnClose();
+    // The main window's game start has ended.
+    void gameStartEnded();
     // Ends the loop without the closing sequence (the game started, or a quit request).
     void quit();
     int moveChildren(CBaseDialog* skip, int x, int y);
@@ -68,6 +72,7 @@ private:
     CVeltranoMaskDlg* maskDlg_ = nullptr;
     bool composited_ = false;
     bool closing_ = false;
+    bool closeAfterStart_ = false;
     bool loopEnded_ = false;
     bool running_ = false;
     int lastX_ = 0, lastY_ = 0;

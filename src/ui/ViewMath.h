@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "config/TextFormat.h"
+
 namespace veltrano {
 
 class LauncherConfig;
@@ -42,17 +44,7 @@ std::string speedText(float bytesPerSecond);
 // four entries and one for the state.
 const std::string* progressFormat(const std::vector<std::string>& texts, unsigned state);
 
-// The configured texts are printf formats, so their conversions are checked against the values
-// actually passed: a conversion that does not fit the next value is copied literally instead of
-// reading a value of the wrong type (the value is skipped). Output is cut to maxBytes.
-struct FormatArg {
-    enum Kind { Int, Double, Text } kind;
-    long long i = 0;
-    double d = 0;
-    const char* s = "";
-};
-std::string checkedFormat(const std::string& format, const std::vector<FormatArg>& args, size_t maxBytes);
-// The status line: percent and speed text, at most 99 bytes.
+// The status line: percent and speed text through the checked format, at most 99 bytes.
 std::string formatProgressText(const std::string& format, double percent, const std::string& speed);
 
 // Whether a click at client point (x, y) hits the close button; every edge counts.

@@ -1,8 +1,8 @@
 #include "update/Manifest.h"
 
-#include <rapidjson/document.h>
-
 #include <cctype>
+
+#include "config/Json.h"
 
 namespace veltrano {
 
@@ -19,8 +19,7 @@ ManifestDecision failed(ManifestDecision d, std::string problem) {
 ManifestDecision judgeManifest(const std::string& body, const std::string& curVer, bool noLocalVersion) {
     ManifestDecision d;
     rapidjson::Document doc;
-    doc.Parse(body.c_str(), body.size());
-    if (doc.HasParseError() || doc.IsNull() || !doc.IsObject()) {
+    if (!parseJson(body, &doc) || !doc.IsObject()) {
         d.action = ManifestAction::Retry;
         d.problem = "not a JSON object";
         return d;

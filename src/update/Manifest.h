@@ -1,6 +1,7 @@
 #pragma once
 // The version manifest served by the update server, and the decisions taken from it.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -25,6 +26,9 @@ struct ManifestDecision {
     int32_t downloadThread = 0;  // already clamped to 1..64
     std::string problem;         // why Fail or Retry, or a note about a clamped value
 };
+
+// Far more than any manifest holds; a server sending more is not believed, nor kept in memory.
+constexpr size_t kMaxManifestBytes = size_t(4) << 20;
 
 constexpr int32_t kMinDownloadThreads = 1;
 constexpr int32_t kMaxDownloadThreads = 64;

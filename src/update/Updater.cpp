@@ -136,6 +136,7 @@ void Updater::downloadVerFile() {
         m_verUrl, kCCHTTPRequestMethodGet);
     request->setConnectTimeout(3);
     request->setTimeout(5);
+    request->setMaxBodySize(kMaxManifestBytes);
     m_verRequest = request;
     request->start();
 }

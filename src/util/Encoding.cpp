@@ -326,6 +326,14 @@ std::string utf8ToAnsi(const std::string& text) {
     return text;
 }
 
+size_t utf8CutLength(const std::string& text, size_t maxBytes) {
+    if (text.size() <= maxBytes) return text.size();
+    // Back to the lead byte of the character the cut falls into; a sequence is at most four bytes.
+    size_t cut = maxBytes;
+    for (int i = 0; i < 3 && cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80; ++i) --cut;
+    return (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80 ? maxBytes : cut;
+}
+
 double nowSeconds() {
     using namespace std::chrono;
     return static_cast<double>(duration_cast<seconds>(system_clock::now().time_since_epoch()).count());

@@ -37,6 +37,9 @@ std::string utf16ToUtf8(const std::u16string& text);
 // The narrow code page is UTF-8 on this platform: returns its input.
 std::string utf8ToAnsi(const std::string& text);
 
+// The longest prefix of text of at most maxBytes that does not end inside a UTF-8 sequence.
+size_t utf8CutLength(const std::string& text, size_t maxBytes);
+
 // Whole seconds since 1970-01-01 UTC, as a double.
 double nowSeconds();
 

@@ -4,6 +4,7 @@
 #include <gtk/gtk.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <string>
@@ -46,6 +47,7 @@ struct Recorder {
     int64_t now = 1000000;
     int64_t senderWindow = 0;
     bool startGameResult = true;
+    std::function<void()> duringStart;
 
     void add(const std::string& what) { events.push_back({what, Clock::now()}); }
     int count(const std::string& what) const {
@@ -80,6 +82,7 @@ struct Recorder {
         s.baseBytes = [] { return uint64_t{0}; };
         s.startGame = [this](const std::string& uid, const std::string& token, const std::string& cb) {
             add("game " + uid + " " + token + " " + cb);
+            if (duringStart) duringStart();
             return startGameResult;
         };
         s.now = [this] { return now; };
@@ -273,6 +276,41 @@ TEST_F(WindowLogicTest, LoginStartsTheGameAndQuitRequestNeedsTheConfiguredType) 
     auto other = open();
     EXPECT_TRUE(other->mainWindow()->OnCopyData(42));
     EXPECT_TRUE(other->loopEnded());
+}
+
+TEST_F(WindowLogicTest, ACloseDuringTheGameStartWaitsForItsEnd) {
+    for (bool started : {true, false}) {
+        SCOPED_TRACE(started);
+        rec_.events.clear();
+        auto dlg = open();
+        ASSERT_TRUE(rec_.loginHandler);
+        rec_.startGameResult = started;
+        // The start's pauses run the main loop: the close button is clicked in one of them.
+        rec_.duringStart = [&] {
+            dlg->mainWindow()->OnLButtonDown(300, 30, nullptr);
+            rec_.add("start ends");
+        };
+        rec_.loginHandler("7", "", "");
+        rec_.duringStart = nullptr;
+        if (started) {
+            // The launcher ends for the game; the portal is not told that it closes.
+            EXPECT_TRUE(dlg->loopEnded());
+            EXPECT_FALSE(dlg->closing());
+            EXPECT_EQ(rec_.count("report 1014"), 0);
+            continue;
+        }
+        ASSERT_TRUE(dlg->closing());
+        const auto at = [&](const std::string& what) {
+            return std::find_if(rec_.events.begin(), rec_.events.end(),
+                                [&](const Recorder::Event& e) { return e.what == what; }) -
+                   rec_.events.begin();
+        };
+        EXPECT_LT(at("start ends"), at("report 1014"));
+        // No new start while the launcher closes.
+        rec_.loginHandler("8", "", "");
+        EXPECT_EQ(rec_.count("game 8  "), 0);
+        ASSERT_TRUE(pump(30000, [&] { return rec_.count("notice") == 1; }));
+    }
 }
 
 }  // namespace

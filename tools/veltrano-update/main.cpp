@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -92,21 +93,23 @@ public:
     Output(FILE* out, Mode mode, double interval) : out_(out), mode_(mode), interval_(interval) {}
 
     void phase(int state) {
+        if (closed_) return;
         if (mode_ == Mode::Json) {
             std::fprintf(out_, "{\"event\":\"phase\",\"phase\":\"%s\"}\n", phaseName(state));
-            std::fflush(out_);
+            flush();
         } else if (mode_ == Mode::Plain) {
             std::fprintf(out_, "%s\n", phaseName(state));
-            std::fflush(out_);
+            flush();
         } else {
             std::fprintf(out_, "\r\033[K%s", phaseName(state));
-            std::fflush(out_);
+            flush();
             lineOpen_ = true;
         }
     }
 
     // Throttled: a terminal line 5 times a second, JSON 4 times, plain lines every interval.
     void progress(const ProgressView& view, double now, bool force) {
+        if (closed_) return;
         double every = mode_ == Mode::Tty ? 0.2 : mode_ == Mode::Json ? 0.25 : interval_;
         if (!force && now - last_ < every) return;
         // Logs and scripts get a line only when something changed.
@@ -122,10 +125,11 @@ public:
         } else {
             std::fprintf(out_, "%s\n", progressText(view).c_str());
         }
-        std::fflush(out_);
+        flush();
     }
 
     void result(int code, int status) {
+        if (closed_) return;
         if (mode_ == Mode::Json) {
             std::fprintf(out_, "{\"event\":\"result\",\"code\":%d,\"status\":%d,\"message\":%s}\n", code,
                          status, jsonString(describeCode(code)).c_str());
@@ -136,10 +140,11 @@ public:
             else
                 std::fprintf(out_, "failed (%d): %s\n", code, describeCode(code));
         }
-        std::fflush(out_);
+        flush();
     }
 
     void message(const std::string& event, const std::string& text, bool ok) {
+        if (closed_) return;
         if (mode_ == Mode::Json) {
             std::fprintf(out_, "{\"event\":%s,\"ok\":%s,\"message\":%s}\n", jsonString(event).c_str(),
                          ok ? "true" : "false", jsonString(text).c_str());
@@ -147,16 +152,23 @@ public:
             endLine();
             std::fprintf(out_, "%s\n", text.c_str());
         }
-        std::fflush(out_);
+        flush();
     }
 
     void endLine() {
+        if (closed_) return;
         if (lineOpen_) std::fputc('\n', out_);
         lineOpen_ = false;
     }
 
 private:
+    // A reader that went away (veltrano-update | head -1) ends the display, never the update.
+    void flush() {
+        if (std::fflush(out_) != 0 || std::ferror(out_)) closed_ = true;
+    }
+
     FILE* out_;
+    bool closed_ = false;
     Mode mode_;
     double interval_;
     double last_ = -1e9;
@@ -205,6 +217,8 @@ int usage(const std::string& problem) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Write errors are handled where they happen; the signal would end the update half-way.
+    std::signal(SIGPIPE, SIG_IGN);
     std::string dir, login, downloadDir;
     bool json = false, verbose = false, haveLogin = false;
     double interval = 1, stallTimeout = 300;

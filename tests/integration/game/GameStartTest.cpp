@@ -153,6 +153,28 @@ TEST_F(GameStart, MissingGameLogsReportsAndShowsTheErrorText) {
     EXPECT_NE(got[1].fields.at("log").find("CreateProcessA: error  2"), std::string::npos);
 }
 
+TEST_F(GameStart, ACancelDuringTheFirstPauseRunsNothing) {
+    configure("game_argv");
+    ASSERT_TRUE(copyHelper("game_argv", env.path("g/game_argv")));
+    GameStarter starter(&host);
+    host.beforeWait = [&](size_t i) {
+        if (i == 0) starter.cancel();
+    };
+    starter.OnLoginReady("7", "", "cb");
+    EXPECT_EQ(starter.startedPid(), 0);
+    EXPECT_EQ(host.waits, std::vector<int>{1000});
+    EXPECT_TRUE(host.events.empty()) << "no message for a start the player called off";
+    EXPECT_EQ(Scheduler::instance()->size(), 0u) << "no report";
+    EXPECT_FALSE(env.exists("g/argv.txt"));
+
+    // The next start is not called off by the earlier request.
+    host.beforeWait = nullptr;
+    EXPECT_TRUE(starter.startGame());
+    int status = 0;
+    ASSERT_TRUE(waitExit(starter.startedPid(), &status));
+    EXPECT_TRUE(env.exists("g/argv.txt"));
+}
+
 TEST(GameStarter, LauncherCommandLineDefaultsToTheOwnArguments) {
     const char* argv[] = {"/opt/veltrano/veltrano", "--token=abc", "--noicon=a b"};
     setApplicationArguments(3, argv);

@@ -161,6 +161,16 @@ TEST_F(HTTPRequestTest, InMemoryBodies) {
     Outcome none = get(server.url("/empty.txt"));
     EXPECT_EQ(none.code, 200);
     EXPECT_EQ(none.data, "");
+
+    // A cap on the body: a body of exactly that size is kept, one byte more fails the transfer.
+    const auto capped = [](size_t bytes) { return [bytes](HTTPRequest* r) { r->setMaxBodySize(bytes); }; };
+    EXPECT_EQ(get(server.url("/big.txt"), capped(big.size())).data, big);
+    Outcome over = get(server.url("/big.txt"), capped(big.size() - 1));
+    EXPECT_EQ(over.states.back(), kCCHTTPRequestStateFailed);
+    EXPECT_EQ(over.error, CURLE_WRITE_ERROR);
+    EXPECT_NE(over.message.find("larger than " + std::to_string(big.size() - 1) + " bytes"),
+              std::string::npos)
+        << over.message;
 }
 
 TEST_F(HTTPRequestTest, OutputFileIsAppendedAndHeadersAreSent) {

@@ -1,9 +1,14 @@
 // veltrano-update end to end against veltrano-devserver.
 
+#include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <rapidjson/document.h>
 #include <signal.h>
 #include <sys/mount.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -578,6 +583,73 @@ TEST_F(UpdateRun, PackerMergesReleasesAndRejectsBadUsage) {
               2);
     EXPECT_FALSE(fs::exists(out + "/version.json"));
     EXPECT_FALSE(fs::exists(out + "/game-1.zip"));
+}
+
+TEST_F(UpdateRun, AnOversizedManifestIsNeitherKeptNorLogged) {
+    // Not JSON and far beyond any manifest: every attempt stops early and quotes nothing of it.
+    ASSERT_TRUE(writeWww("version.json", std::string(16u << 20, 'x')));
+    RunResult r = runUpdate();
+    EXPECT_EQ(r.status, 3) << r.out;
+    const std::string log = env.readFile("Veltrano.log");
+    EXPECT_LT(log.size(), 256u * 1024);
+    EXPECT_NE(log.find("response body larger than"), std::string::npos);
+}
+
+TEST_F(UpdateRun, AClosedOutputEndsTheDisplayNotTheUpdate) {
+    // The manifest comes from a listener of the test's own, answered only once the reader is gone.
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::listen(listener, 8), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+    const std::string verUrl = "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/version.json";
+    writeConfig(verUrl, verUrl);
+    ASSERT_TRUE(env.writeFile("game/version", "1.0.7"));
+
+    int out[2];
+    ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
+    std::string error;
+    const pid_t pid = spawnChild({VELTRANO_UPDATE_PATH, "--dir", env.launcherDir()}, out[1], &error);
+    ::close(out[1]);
+    ASSERT_GT(pid, 0) << error;
+    std::string first;
+    char c = 0;
+    while (first.find('\n') == std::string::npos && ::read(out[0], &c, 1) == 1) first += c;
+    ::close(out[0]);  // as head -1 does
+    EXPECT_EQ(first, "checking\n");
+
+    // Answer every manifest request until the run ends (a slow machine may see a retry).
+    const std::string body = R"({"version":"1.0.7","games":{}})";
+    const std::string answer = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
+                               "\r\nConnection: close\r\n\r\n" + body;
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            FAIL() << "veltrano-update did not end";
+        }
+        pollfd p{listener, POLLIN, 0};
+        if (::poll(&p, 1, 50) <= 0) continue;
+        const int conn = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        if (conn < 0) continue;
+        std::string request;
+        char buf[4096];
+        ssize_t n = 0;
+        while (request.find("\r\n\r\n") == std::string::npos && (n = ::read(conn, buf, sizeof buf)) > 0)
+            request.append(buf, static_cast<size_t>(n));
+        EXPECT_EQ(::write(conn, answer.data(), answer.size()), static_cast<ssize_t>(answer.size()));
+        ::close(conn);
+    }
+    ::close(listener);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_NE(env.readFile("Veltrano.log").find("m_svrVer:1.0.7 m_curVer:1.0.7"), std::string::npos);
 }
 
 TEST_F(UpdateRun, UsageAndConfigurationErrors) {

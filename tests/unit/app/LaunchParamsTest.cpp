@@ -7,6 +7,7 @@
 
 #include "platform/WindowMessage.h"
 #include "support/TestEnv.h"
+#include "util/Encoding.h"
 
 namespace veltrano {
 namespace {
@@ -73,6 +74,11 @@ TEST_F(LaunchParamsTest, NonJsonStillReachesTheHandler) {
     EXPECT_EQ(l.token, "");
     l = loginWith(R"({"uid":5,"callback_info":"x")");
     EXPECT_EQ(l.uid, "0") << "a truncated object is not JSON";
+    // Deep nesting is just another message that is not an object.
+    const std::string deep = std::string(200000, '[') + std::string(200000, ']');
+    l = loginWith(deep);
+    EXPECT_EQ(l.uid, "0");
+    EXPECT_EQ(l.token, base64Encode(deep));
 }
 
 TEST_F(LaunchParamsTest, WithoutHandlerTheLoginIsOnlyStored) {
@@ -86,6 +92,21 @@ TEST_F(LaunchParamsTest, WithoutHandlerTheLoginIsOnlyStored) {
     params().onLogin(R"({"uid":2})");
     ASSERT_EQ(logins.size(), 1u);
     EXPECT_EQ(logins[0].uid, "2");
+}
+
+TEST_F(LaunchParamsTest, ALoginDuringTheStartOfAnotherIsIgnored) {
+    // The handler's pauses run the main loop, where the page may log in again.
+    int calls = 0;
+    params().setLoginHandler([&](const std::string& uid, const std::string&, const std::string&) {
+        ++calls;
+        if (uid == "1") params().onLogin(R"({"uid":2})");
+    });
+    params().onLogin(R"({"uid":1})");
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(params().loginMessage(), R"({"uid":1})");
+    // Once the start has ended, a login is taken again.
+    params().onLogin(R"({"uid":3})");
+    EXPECT_EQ(calls, 2);
 }
 
 TEST_F(LaunchParamsTest, DownloadCompleteFlag) {

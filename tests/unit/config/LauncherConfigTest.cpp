@@ -37,6 +37,10 @@ TEST_F(LauncherConfigTest, RootsThatAreNotObjectsCountAsMissing) {
         EXPECT_FALSE(env.loadConfig()) << text;
         expectDefaults();
     }
+    // Nesting deep enough to exhaust a recursive reader's stack.
+    ASSERT_TRUE(env.writeConfig("{\"downlaod_text\":" + std::string(1000000, '[')));
+    EXPECT_FALSE(env.loadConfig());
+    expectDefaults();
 }
 
 TEST_F(LauncherConfigTest, LogPathFromLogName) {

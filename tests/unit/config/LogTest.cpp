@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cctype>
+#include <chrono>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -132,6 +137,95 @@ TEST_F(LogTest, ThreadsNeverInterleave) {
     }
     EXPECT_EQ(as, kPerThread);
     EXPECT_EQ(bs, kPerThread);
+}
+
+TEST_F(LogTest, AQuotedTextIsCutAtWholeCharacters) {
+    // 3-byte characters, so the cut at 65536 bytes falls inside one.
+    std::string huge;
+    for (int i = 0; i < 400000; ++i) huge += "\xE6\xB8\xB8";
+    const std::string out = quietly([&] { writeLog("data:%s", huge.c_str()); });
+    const std::vector<std::string> stored = entries(logged());
+    ASSERT_EQ(stored.size(), 1u);
+    // 65536 bytes end two bytes into a character: it goes whole.
+    const std::string kept = "data:" + huge.substr(0, 65534 - 5);
+    EXPECT_EQ(stored[0],
+              kept + " [" + std::to_string(5 + huge.size() - kept.size()) + " more bytes not logged]\r\n");
+    EXPECT_EQ(out.substr(0, kept.size()), kept);
+    EXPECT_LT(out.size(), 65600u);
+}
+
+// Points standard output at the write end of a pipe for the life of the object.
+class StdoutPipe {
+public:
+    StdoutPipe() {
+        if (::pipe(fds_) != 0) return;
+        saved_ = ::dup(STDOUT_FILENO);
+        ::dup2(fds_[1], STDOUT_FILENO);
+    }
+    ~StdoutPipe() {
+        ::dup2(saved_, STDOUT_FILENO);
+        ::close(saved_);
+        ::close(fds_[1]);
+        if (fds_[0] >= 0) ::close(fds_[0]);
+    }
+    bool ok() const { return saved_ >= 0; }
+    // Fills the pipe to the brim, leaving it blocking again.
+    void fill() {
+        const int flags = ::fcntl(fds_[1], F_GETFL);
+        ::fcntl(fds_[1], F_SETFL, flags | O_NONBLOCK);
+        const std::string block(4096, 'f');
+        while (::write(fds_[1], block.data(), block.size()) > 0) {
+        }
+        while (::write(fds_[1], block.data(), 1) > 0) {
+        }
+        ::fcntl(fds_[1], F_SETFL, flags);
+    }
+    void closeReader() {
+        ::close(fds_[0]);
+        fds_[0] = -1;
+    }
+    // Empties the pipe (so that a blocked writer can go on).
+    void drain() {
+        const int flags = ::fcntl(fds_[0], F_GETFL);
+        ::fcntl(fds_[0], F_SETFL, flags | O_NONBLOCK);
+        char buf[65536];
+        while (::read(fds_[0], buf, sizeof buf) > 0) {
+        }
+        ::fcntl(fds_[0], F_SETFL, flags);
+    }
+
+private:
+    int fds_[2] = {-1, -1};
+    int saved_ = -1;
+};
+
+TEST_F(LogTest, AFullStandardOutputNeverHoldsTheLog) {
+    StdoutPipe console;
+    ASSERT_TRUE(console.ok());
+    console.fill();
+    std::promise<void> written;
+    std::future<void> done = written.get_future();
+    std::thread writer([&] {
+        writeLog("while nobody reads");
+        written.set_value();
+    });
+    const bool returned = done.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+    if (!returned) console.drain();  // lets a writer stuck on the pipe go, so the test can end
+    writer.join();
+    EXPECT_TRUE(returned) << "writeLog waited for a reader";
+    EXPECT_EQ(entries(logged()), Lines{"while nobody reads\r\n"});
+}
+
+TEST_F(LogTest, AClosedStandardOutputEndsOnlyTheConsoleCopy) {
+    EXPECT_EXIT(
+        {
+            StdoutPipe console;
+            console.closeReader();
+            writeLog("first");
+            writeLog("second");
+            std::_Exit(entries(logged()) == Lines{"first\r\n", "second\r\n"} ? 0 : 1);
+        },
+        testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -76,11 +76,24 @@ TEST(StatusText, FormatsPercentAndSpeedWithinNinetyNineBytes) {
     EXPECT_EQ(formatProgressText("Ready", 0, "x"), "Ready");
     std::string longFormat(150, 'x');
     EXPECT_EQ(formatProgressText(longFormat + "%s", 0, "y").size(), 99u);
+    // The cut keeps whole characters: 98 bytes, then a 3-byte one that would end at 101.
+    EXPECT_EQ(formatProgressText(std::string(98, 'a') + "\xE6\xB8\xB8", 0, "y"), std::string(98, 'a'));
+    EXPECT_EQ(formatProgressText(std::string(96, 'a') + "\xE6\xB8\xB8", 0, "y"),
+              std::string(96, 'a') + "\xE6\xB8\xB8");
+}
+
+TEST(StatusText, WidthAndPrecisionBeyondThreeDigitsAreShownNotComputed) {
+    // Filled 33 times a second: a million digits would hold the window.
+    for (const char* format : {"%.99999999f", "%99999999f", "%1000s", "%.1000s", "%0000001.0000001f"}) {
+        EXPECT_EQ(formatProgressText(format, 1, "k"), format);
+    }
+    EXPECT_EQ(formatProgressText("%999.0f|", 1, "k"), std::string(99, ' '));
+    EXPECT_EQ(formatProgressText("%.3f %999s", 1, "k").substr(0, 7), "1.000  ");
 }
 
 TEST(StatusText, MismatchedConversionsAreShownNotRead) {
     // A text conversion where the percent belongs must not read the double as a pointer.
-    EXPECT_EQ(formatProgressText("%s %s", 10, "k"), "%s k");
+    EXPECT_EQ(formatProgressText("%s %s", 10, "k"), "k %s");
     EXPECT_EQ(formatProgressText("%d%%", 10, "k"), "%d%");
     EXPECT_EQ(formatProgressText("%f %s %s", 1, "k"), "1.000000 k %s");
     EXPECT_EQ(formatProgressText("%n%*d%1$s", 1, "k"), "%n%*d%1$s");

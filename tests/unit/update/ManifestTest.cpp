@@ -60,6 +60,14 @@ TEST(JudgeManifest, NonObjectsAreRetried) {
     }
 }
 
+TEST(JudgeManifest, DeepNestingIsRetriedNotACrash) {
+    // From the network: any depth must end as a malformed manifest, closed or not.
+    const std::string open(1000000, '[');
+    for (const std::string& body : {open, open + std::string(1000000, ']'), "{\"a\":" + open}) {
+        EXPECT_EQ(judgeManifest(body, "1.0.0", true).action, ManifestAction::Retry);
+    }
+}
+
 TEST(JudgeManifest, UnusableManifestsFail) {
     const std::vector<std::string> bodies = {
         R"({"games":{}})",

@@ -137,6 +137,27 @@ TEST(Utf, NarrowCodePageIsUtf8) {
     EXPECT_EQ(utf8ToAnsi(text), text);
 }
 
+TEST(Utf, CutsFallBetweenCharacters) {
+    const std::string han = "\xE6\xB8\xB8", face = "\xF0\x9F\x98\x80";
+    const struct {
+        std::string text;
+        size_t max, cut;
+    } rows[] = {
+        {"abc", 5, 3},                   // short enough: whole
+        {"abcdef", 4, 4},                // plain bytes: at the limit
+        {"a" + han + "b", 2, 1},         // inside a 3-byte character: before it
+        {"a" + han + "b", 4, 4},         // right after it
+        {"ab" + face, 5, 2},             // inside a 4-byte character
+        {"ab" + face + "c", 6, 6},       //
+        {"\xC3\xA9\xC3\xA9", 3, 2},      // inside a 2-byte character
+        {std::string(6, '\x80'), 4, 4},  // no lead byte in reach: at the limit
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        EXPECT_EQ(utf8CutLength(row.text, row.max), row.cut);
+    }
+}
+
 TEST(Clock, WholeSecondsSinceEpoch) {
     const double a = nowSeconds();
     const std::time_t t = std::time(nullptr);
