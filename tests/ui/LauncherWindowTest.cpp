@@ -518,5 +518,22 @@ TEST_F(LauncherWindowTest, CopyDataQuitsOnlyWithTheConfiguredType) {
     EXPECT_TRUE(reportsOfKind("data_type", "1014").empty());
 }
 
+TEST_F(LauncherWindowTest, WithoutADisplayTheLauncherFailsAndSaysWhy) {
+    ASSERT_TRUE(env_.writeConfig(config()));
+    std::string exe = env_.launcherDir() + "veltrano";
+    fs::copy_file(VELTRANO_PATH, exe, fs::copy_options::overwrite_existing);
+    int status = 0;
+    // Leak reports would fail the exit status on their own.
+    std::string out = capture({"/bin/sh", "-c",
+                               "unset DISPLAY WAYLAND_DISPLAY GDK_BACKEND; "
+                               "ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 exec \"$0\" 2>&1",
+                               exe},
+                              &status);
+    ASSERT_TRUE(WIFEXITED(status)) << out;
+    EXPECT_NE(WEXITSTATUS(status), 0) << out;
+    EXPECT_NE(out.find("cannot open display"), std::string::npos) << out;
+    EXPECT_NE(log().find("cannot open display"), std::string::npos) << log();
+}
+
 }  // namespace
 }  // namespace veltrano::test
