@@ -395,6 +395,23 @@ fetch('/pagelog', {method: 'POST', headers: {'Content-Type': 'application/x-www-
     EXPECT_EQ(log().find("ui_game"), std::string::npos) << "no game start may follow";
 }
 
+TEST_F(LauncherWindowTest, AConfiguredFilePageGetsTheBridge) {
+    std::ofstream(srvDir() + "/file page.html") << R"(<!doctype html><html><body><script>
+var timer = setInterval(function () {
+  if (window.external.IsDownLoadComplete() !== true) return;
+  clearInterval(timer);
+  window.external.AppLogin(JSON.stringify({uid: 7, callback_info: 'f'}));
+}, 50);
+</script></body></html>)";
+    std::string cfg = config();
+    const std::string http = server_.baseUrl() + "/page.html";
+    cfg.replace(cfg.find(http), http.size(), "file://" + srvDir() + "/file%20page.html");
+    startLauncher(cfg);
+    std::string argvFile = env_.launcherDir() + "game/argv.txt";
+    ASSERT_TRUE(waitFor([&] { return fs::exists(argvFile); }, 30000)) << "the game never started\n" << log();
+    EXPECT_NE(readFile(argvFile).find("-uid:7\n"), std::string::npos) << readFile(argvFile);
+}
+
 TEST_F(LauncherWindowTest, LocalPageShowsUntilThePortalPageArrives) {
     constexpr Rgb kLocal{255, 128, 0};
     ASSERT_TRUE(env_.writeFile("res/index.html",
