@@ -109,6 +109,8 @@ TEST_F(DownloadFileTest, ExistingPiecesAreResumedOrDiscarded) {
     writeFile(savePath + ".tmp2", std::string(150, 'x'));   // longer than its range
     writeFile(savePath + ".tmp3", source.substr(300, 99));  // lacks only its last byte
     writeFile(savePath + ".tmp4", std::string(100, 'y'));   // already whole: fetched again
+    // Slow enough that the resumed range is still running when progress is reported.
+    ASSERT_TRUE(server.addFault(R"({"path":"/f.bin","range":"bytes=140-","rate":40})"));
     events.watched = 1;
     startDownload(10);
     run();
