@@ -58,6 +58,16 @@ bool XvfbSession::start() {
         int display = 300 + static_cast<int>(rand_r(&seed) % 600);
         pid_t pid = startOn(display);
         if (pid <= 0) continue;
+        // A server that ends on the same display at this moment can take the new server's socket
+        // with it: only a display a client reaches counts.
+        int status = -1;
+        capture(
+            {"/usr/bin/env", "DISPLAY=:" + std::to_string(display), "/usr/bin/xdotool", "getdisplaygeometry"},
+            &status);
+        if (status != 0) {
+            stopChild(pid, SIGTERM);
+            continue;
+        }
         pid_ = pid;
         display_ = ":" + std::to_string(display);
         setenv("DISPLAY", display_.c_str(), 1);
