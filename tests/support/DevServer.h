@@ -10,9 +10,12 @@
 // Start it from the test's main thread: the server ends when the thread that started it ends.
 
 #include <sys/types.h>
+
 #include <map>
 #include <string>
 #include <vector>
+
+#include "support/ChildProcess.h"
 
 namespace veltrano::test {
 
@@ -77,11 +80,5 @@ private:
     std::string baseUrl_;
     std::string error_;
 };
-
-// Starts argv[0] with the given argv; its stdout goes to stdoutFd (-1: inherited). The child gets
-// SIGTERM when the starting thread ends. -1 on failure.
-pid_t spawnChild(const std::vector<std::string>& argv, int stdoutFd, std::string* error);
-// Sends sig, waits up to five seconds, then kills. Reaps the child.
-void stopChild(pid_t pid, int sig);
 
 }  // namespace veltrano::test

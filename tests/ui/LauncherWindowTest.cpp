@@ -302,7 +302,7 @@ TEST_F(LauncherWindowTest, SkinPageMaskAndFullBarAfterTheUpdate) {
     // is ready.
     ASSERT_TRUE(server_.addFault(R"({"path":"/version.json","delay_ms":10000,"times":1})"));
     startLauncher(config());
-    ASSERT_TRUE(waitFor([this] { return !reportsOfKind("kind", "complete").empty(); }, 30000))
+    ASSERT_TRUE(waitFor([this] { return !reportsOfKind("kind", "complete").empty(); }, 60000))
         << "the page never saw the download complete\n"
         << log();
     EXPECT_EQ(reportsOfKind("kind", "complete")[0].fields["seen"], "false,true");
@@ -350,7 +350,7 @@ TEST_F(LauncherWindowTest, SkinPageMaskAndFullBarAfterTheUpdate) {
 
 TEST_F(LauncherWindowTest, ClickThroughTheMaskOnTheLoginButtonStartsTheGame) {
     startLauncher(config(), {"--token=tok1", "--serverid=9"});
-    ASSERT_TRUE(waitFor([this] { return !reportsOfKind("kind", "complete").empty(); }, 30000)) << log();
+    ASSERT_TRUE(waitFor([this] { return !reportsOfKind("kind", "complete").empty(); }, 60000)) << log();
     // Clicked exactly on the mask's mark: only a click that passes the mask reaches the button.
     click(kButtonMarkX, kButtonMarkY);
     std::string argvFile = env_.launcherDir() + "game/argv.txt";
@@ -381,7 +381,7 @@ fetch('/pagelog', {method: 'POST', headers: {'Content-Type': 'application/x-www-
     std::string cfg = config();
     cfg.replace(cfg.find("/page.html"), 10, "/away.html");
     startLauncher(cfg);
-    ASSERT_TRUE(waitFor([this] { return !reportsOfKind("kind", "foreign").empty(); }, 30000)) << log();
+    ASSERT_TRUE(waitFor([this] { return !reportsOfKind("kind", "foreign").empty(); }, 60000)) << log();
     auto r = reportsOfKind("kind", "foreign")[0];
     EXPECT_EQ(r.fields["login"], "undefined");
     EXPECT_EQ(r.fields["complete"], "undefined");
@@ -403,7 +403,7 @@ var timer = setInterval(function () {
     cfg.replace(cfg.find(http), http.size(), "file://" + srvDir() + "/file%20page.html");
     startLauncher(cfg);
     std::string argvFile = env_.launcherDir() + "game/argv.txt";
-    ASSERT_TRUE(waitFor([&] { return fs::exists(argvFile); }, 30000)) << "the game never started\n" << log();
+    ASSERT_TRUE(waitFor([&] { return fs::exists(argvFile); }, 60000)) << "the game never started\n" << log();
     EXPECT_NE(readFile(argvFile).find("-uid:7\n"), std::string::npos) << readFile(argvFile);
 }
 
@@ -426,7 +426,7 @@ TEST_F(LauncherWindowTest, FailedGameStartShowsTheMessageAndKeepsTheWindow) {
     std::string cfg = config();
     cfg.replace(cfg.find("\"ui_game\""), 9, "\"no_such_game\"");
     startLauncher(cfg);
-    ASSERT_TRUE(waitFor([this] { return !reportsOfKind("kind", "complete").empty(); }, 30000)) << log();
+    ASSERT_TRUE(waitFor([this] { return !reportsOfKind("kind", "complete").empty(); }, 60000)) << log();
     click(kButtonMarkX, kButtonMarkY);
     ASSERT_TRUE(waitFor(
         [this] {
@@ -457,7 +457,7 @@ TEST_F(LauncherWindowTest, CloseButtonReportsAndTellsThePortalBeforeEnding) {
     WindowMessageReceiver portal(static_cast<int64_t>(getpid()));
     ASSERT_TRUE(portal.isOpen());
     startLauncher(config(), {"--winid=" + std::to_string(getpid())});
-    ASSERT_TRUE(waitForPixel(kCloseX + 15, kCloseY + 15, kClose, 30000));
+    ASSERT_TRUE(waitForPixel(kCloseX + 15, kCloseY + 15, kClose, 60000));
     auto clicked = Clock::now();
     // The far corner of the button still counts.
     click(kCloseX + kCloseW, kCloseY + kCloseH);
@@ -474,7 +474,7 @@ TEST_F(LauncherWindowTest, CloseButtonReportsAndTellsThePortalBeforeEnding) {
 
 TEST_F(LauncherWindowTest, DraggingMovesTheWholeStack) {
     startLauncher(config());
-    ASSERT_TRUE(waitForPixel(kWebX + 300, kWebY + 200, kPage, 30000));
+    ASSERT_TRUE(waitForPixel(kWebX + 300, kWebY + 200, kPage, 60000));
     int startX = winX_, startY = winY_;
     // Grabbed at the page's cut corner: the click belongs to the main window below, as the picture does.
     const int grabX = kWebX + 3, grabY = kWebY + 3;
@@ -505,7 +505,7 @@ TEST_F(LauncherWindowTest, UpdateErrorShowsTheMessageOnceAndReportsIt) {
         [this] {
             return !capture({"/usr/bin/xdotool", "search", "--onlyvisible", "--name", "^系统提示$"}).empty();
         },
-        30000))
+        60000))
         << "no message box\n"
         << log();
     EXPECT_NE(log().find("error box: Update failed: 1101"), std::string::npos) << log();

@@ -19,6 +19,7 @@
 
 #include "net/Scheduler.h"
 #include "support/DevServer.h"
+#include "support/TestUtil.h"
 
 namespace veltrano::test {
 
@@ -51,11 +52,6 @@ inline std::string randomBytes(size_t n, unsigned seed = 7) {
 inline void writeFile(const std::string& path, const std::string& bytes) {
     std::ofstream f(path, std::ios::binary | std::ios::trunc);
     f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-inline std::string readFile(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
 struct Fetched {
@@ -95,18 +91,6 @@ inline Fetched fetch(const std::string& url, const std::string& range = "") {
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &out.status);
     curl_easy_cleanup(curl);
     return out;
-}
-
-// Plays the window's timer: ticks the Scheduler until done() holds or the limit passes.
-inline bool pumpUntil(const std::function<bool()>& done,
-                      std::chrono::seconds limit = std::chrono::seconds(60)) {
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        Scheduler::instance()->tick(0.03f);
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
 }
 
 inline std::string findProgram(const std::string& name) {
