@@ -62,7 +62,6 @@ bool CWebDialog::OnInitDialog() {
             browser_->navigate(portal);
         }
     }
-    initialRect_ = rect();
     return true;
 }
 
