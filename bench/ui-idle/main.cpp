@@ -8,7 +8,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -24,36 +23,23 @@
 #include <thread>
 #include <vector>
 
+#include "support/ChildProcess.h"
+
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 namespace {
 
+// Children speak only through the output the benchmark reads; their chatter would hide the figures.
 pid_t spawn(const std::vector<std::string>& argv, int stdoutFd) {
-    pid_t pid = fork();
-    if (pid == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGTERM);
-        if (stdoutFd >= 0) dup2(stdoutFd, STDOUT_FILENO);
-        int null = open("/dev/null", O_WRONLY);
-        if (null >= 0) dup2(null, STDERR_FILENO);
-        std::vector<char*> args;
-        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
-    }
+    int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    pid_t pid = veltrano::test::spawnChild(argv, {.stdoutFd = stdoutFd, .stderrFd = null}, nullptr);
+    if (null >= 0) close(null);
     return pid;
 }
 
 void stop(pid_t pid) {
-    if (pid <= 0) return;
-    kill(pid, SIGTERM);
-    for (int i = 0; i < 50; ++i) {
-        if (waitpid(pid, nullptr, WNOHANG) == pid) return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
+    veltrano::test::stopChild(pid, SIGTERM);
 }
 
 // The first line a child writes to its standard output, within ten seconds.

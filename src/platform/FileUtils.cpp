@@ -10,84 +10,6 @@
 
 namespace veltrano {
 
-// ---- Data ----
-
-Data::Data(const Data& other) {
-    copy(other.bytes_, other.size_);
-}
-
-Data::Data(Data&& other) noexcept : bytes_(other.bytes_), size_(other.size_) {
-    other.bytes_ = nullptr;
-    other.size_ = 0;
-}
-
-Data& Data::operator=(const Data& other) {
-    if (this != &other) copy(other.bytes_, other.size_);
-    return *this;
-}
-
-Data& Data::operator=(Data&& other) noexcept {
-    if (this != &other) {
-        clear();
-        bytes_ = other.bytes_;
-        size_ = other.size_;
-        other.bytes_ = nullptr;
-        other.size_ = 0;
-    }
-    return *this;
-}
-
-Data::~Data() {
-    clear();
-}
-
-void Data::fastSet(unsigned char* bytes, size_t size) {
-    if (bytes != bytes_) std::free(bytes_);
-    bytes_ = bytes;
-    size_ = bytes ? size : 0;
-}
-
-void Data::copy(const unsigned char* bytes, size_t size) {
-    if (!bytes || size == 0) {
-        clear();
-        return;
-    }
-    auto* block = static_cast<unsigned char*>(std::malloc(size));
-    if (!block) {
-        clear();
-        return;
-    }
-    std::memcpy(block, bytes, size);
-    clear();
-    bytes_ = block;
-    size_ = size;
-}
-
-void Data::clear() {
-    std::free(bytes_);
-    bytes_ = nullptr;
-    size_ = 0;
-}
-
-unsigned char* Data::takeBytes() {
-    unsigned char* bytes = bytes_;
-    bytes_ = nullptr;
-    size_ = 0;
-    return bytes;
-}
-
-void ResizableBufferAdapter<Data>::resize(size_t size) {
-    const size_t old = d_->getSize();
-    if (size <= old) return;
-    unsigned char* block = d_->getBytes();
-    auto* grown = static_cast<unsigned char*>(std::realloc(block, size));
-    if (!grown) return;
-    d_->takeBytes();  // realloc already released or reused the old block
-    d_->fastSet(grown, size);
-}
-
-// ---- FileUtils ----
-
 namespace {
 
 void replaceAll(std::string& s, const std::string& from, const std::string& to) {
@@ -280,19 +202,6 @@ std::string FileUtils::readText(const std::string& path) {
     return text;
 }
 
-Data FileUtils::readBytes(const std::string& path) {
-    Data data;
-    ResizableBufferAdapter<Data> adapter(&data);
-    size_t count = 0;
-    if (readCounted(path, &adapter, &count) == ReadStatus::CannotRead && count < data.getSize()) {
-        // The Data adapter never shrinks; keep only the bytes that were read.
-        Data part;
-        part.copy(data.getBytes(), count);
-        return part;
-    }
-    return data;
-}
-
 bool FileUtils::writeRaw(const void* bytes, size_t size, const std::string& path, const char* mode) {
     if (path.empty() || !mode) return false;
     FILE* f = std::fopen(toNativePath(anchored(path)).c_str(), mode);
@@ -300,14 +209,6 @@ bool FileUtils::writeRaw(const void* bytes, size_t size, const std::string& path
     bool ok = size == 0 || std::fwrite(bytes, 1, size, f) == size;
     if (std::fclose(f) != 0) ok = false;
     return ok;
-}
-
-bool FileUtils::writeBytesWithMode(const Data& data, const std::string& path, const char* mode) {
-    return writeRaw(data.getBytes(), data.isNull() ? 0 : data.getSize(), path, mode);
-}
-
-bool FileUtils::writeBytes(const Data& data, const std::string& path) {
-    return writeBytesWithMode(data, path, "wb");
 }
 
 bool FileUtils::writeText(const std::string& text, const std::string& path) {

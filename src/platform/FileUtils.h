@@ -11,33 +11,6 @@
 
 namespace veltrano {
 
-// An owned block of bytes, freed with the C allocator.
-class Data {
-public:
-    Data() = default;
-    Data(const Data& other);
-    Data(Data&& other) noexcept;
-    Data& operator=(const Data& other);
-    Data& operator=(Data&& other) noexcept;
-    ~Data();
-
-    // Takes ownership of a block allocated with malloc; frees the block held before.
-    void fastSet(unsigned char* bytes, size_t size);
-    // Copies the bytes.
-    void copy(const unsigned char* bytes, size_t size);
-    void clear();
-    // Gives up ownership without freeing: the caller owns the returned block (may be null).
-    unsigned char* takeBytes();
-
-    unsigned char* getBytes() const { return bytes_; }
-    size_t getSize() const { return size_; }
-    bool isNull() const { return bytes_ == nullptr || size_ == 0; }
-
-private:
-    unsigned char* bytes_ = nullptr;
-    size_t size_ = 0;
-};
-
 class ResizableBuffer {
 public:
     virtual ~ResizableBuffer() = default;
@@ -59,18 +32,6 @@ private:
     std::string* s_;
 };
 
-// Only grows: a smaller size changes nothing.
-template <>
-class ResizableBufferAdapter<Data> : public ResizableBuffer {
-public:
-    explicit ResizableBufferAdapter(Data* d) : d_(d) {}
-    void resize(size_t size) override;
-    void* buffer() const override { return d_->getBytes(); }
-
-private:
-    Data* d_;
-};
-
 enum class ReadStatus { Ok = 0, Missing = 1, CannotOpen = 2, CannotRead = 3 };
 
 class FileUtils {
@@ -82,7 +43,6 @@ public:
 
     virtual void clearPathCache();
     virtual std::string readText(const std::string& path);
-    virtual Data readBytes(const std::string& path);
     virtual ReadStatus readInto(const std::string& path, ResizableBuffer* buffer);
     // Resolves a relative name against the search paths; empty when not found.
     virtual std::string fullPath(const std::string& name);
@@ -93,8 +53,6 @@ public:
     virtual std::string writableDirectory() = 0;
     virtual void setWritableDirectory(const std::string& dir);
     virtual bool writeText(const std::string& text, const std::string& path);
-    virtual bool writeBytesWithMode(const Data& data, const std::string& path, const char* mode);
-    virtual bool writeBytes(const Data& data, const std::string& path);
     virtual std::string toNativePath(const std::string& path) = 0;
     virtual bool fileExists(const std::string& path);
     virtual bool isAbsolutePath(const std::string& path) = 0;

@@ -10,8 +10,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 
 extern char** environ;
@@ -37,16 +35,26 @@ std::string baseName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// A /proc file read whole; false when the process ended before or while it was read.
+bool readProcFile(const std::string& path, std::string* out) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool ok = readToEnd(fd, out);
+    close(fd);
+    return ok;
+}
+
 std::string readFirstLine(const std::string& path) {
-    std::ifstream in(path);
-    std::string line;
-    std::getline(in, line);
-    return line;
+    std::string text;
+    if (!readProcFile(path, &text)) return "";
+    return text.substr(0, text.find('\n'));
 }
 
 // The real user id from /proc/<pid>/status; false when the process is gone or unreadable.
 bool readRealUid(const std::string& procDir, uid_t* uid) {
-    std::ifstream in(procDir + "/status");
+    std::string text;
+    if (!readProcFile(procDir + "/status", &text)) return false;
+    std::istringstream in(text);
     std::string line;
     while (std::getline(in, line)) {
         if (line.compare(0, 4, "Uid:") == 0) {
@@ -73,9 +81,10 @@ bool parsePid(const char* name, pid_t* pid) {
 }
 
 // The state letter of /proc/<pid>/stat; it follows the command name, which may hold ")" itself.
+// 'X' (dead) when the process ended meanwhile.
 char readState(const std::string& procDir) {
-    std::ifstream in(procDir + "/stat");
-    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string stat;
+    if (!readProcFile(procDir + "/stat", &stat)) return 'X';
     size_t close = stat.rfind(')');
     return close != std::string::npos && close + 2 < stat.size() ? stat[close + 2] : '?';
 }
@@ -90,6 +99,21 @@ ProcessEntry describeProcess(pid_t pid) {
 }
 
 }  // namespace
+
+bool readToEnd(int fd, std::string* out) {
+    out->clear();
+    char buf[4096];
+    for (;;) {
+        const ssize_t got = read(fd, buf, sizeof buf);
+        if (got == 0) return true;
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            out->clear();
+            return false;
+        }
+        out->append(buf, static_cast<size_t>(got));
+    }
+}
 
 std::string processExecutablePath(pid_t pid) {
     return readLink("/proc/" + std::to_string(pid) + "/exe");
@@ -175,8 +199,8 @@ bool spawnProcess(const std::vector<std::string>& argv, const std::string& worki
 
 std::string findParentProcessExeName() {
     // The parent pid is the fourth field, after the command name in parentheses (which may hold blanks).
-    std::ifstream in("/proc/self/stat");
-    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string stat;
+    if (!readProcFile("/proc/self/stat", &stat)) return "";
     size_t close = stat.rfind(')');
     if (close == std::string::npos) return "";
     std::istringstream fields(stat.substr(close + 1));

@@ -16,6 +16,10 @@ struct ProcessEntry {
     std::string exePath;
 };
 
+// Everything left to read from the descriptor. False on a read error, which for a /proc file means
+// its process ended; never throws.
+bool readToEnd(int fd, std::string* out);
+
 // Full path of a running process's executable, the same after the file was replaced or removed on
 // disk; empty when it cannot be read.
 std::string processExecutablePath(pid_t pid);

@@ -68,10 +68,6 @@ std::string getSystemName() {
     return systemNameFromOsRelease(readOsRelease());
 }
 
-bool getMachineId(std::string& out) {
-    return machineIdFromAdapters(listNetworkAdapters(), out);
-}
-
 std::string getPlatformName() {
     return "linux";
 }

@@ -14,9 +14,6 @@ namespace veltrano {
 std::string getSystemVersion();
 // The system's display name, "unknown OperatingSystem." when it cannot be read.
 std::string getSystemName();
-// Hardware address of the first wired adapter as "%02X-%02X-%02X-%02X-%02X-%02X"; false and out
-// unchanged when no adapter qualifies.
-bool getMachineId(std::string& out);
 
 // Report field "platform".
 std::string getPlatformName();

@@ -39,7 +39,6 @@ bool CBaseDialog::create() {
 
 bool CBaseDialog::OnInitDialog() {
     OnInit();
-    initialRect_ = rect();
     return true;
 }
 
@@ -63,10 +62,9 @@ void CBaseDialog::setRect(int x, int y, int width, int height) {
     gtk_widget_set_size_request(widget_, width > 0 ? width : 0, height > 0 ? height : 0);
 }
 
-void CBaseDialog::moveTo(int which, int x, int y) {
-    DialogPoint offset = getOffset(which);
+void CBaseDialog::moveTo(int x, int y) {
     DialogRect r = rect();
-    setRect(x + offset.x, y + offset.y, r.right - r.left, r.bottom - r.top);
+    setRect(x, y, r.right - r.left, r.bottom - r.top);
     if (widget_) gtk_widget_queue_draw(widget_);
 }
 

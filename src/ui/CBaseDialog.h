@@ -36,13 +36,10 @@ public:
     virtual void handleCloseMessage() { defaultClose(); }
     virtual int OnInit() { return 1; }
     virtual void OnMove(int /*x*/, int /*y*/) {}
-    virtual void OnMove2(int /*a*/, int /*b*/, int /*c*/) {}
     void setForwardCloseToOwner(bool forward) { forwardCloseToOwner_ = forward; }
     bool forwardCloseToOwner() const { return forwardCloseToOwner_; }
-    DialogRect getInitialRect() const { return initialRect_; }
-    virtual DialogPoint getOffset(int /*which*/) { return {}; }
-    // Places the part's top-left at (x, y) plus its offset, keeping its size.
-    void moveTo(int which, int x, int y);
+    // Places the part's top-left at (x, y), keeping its size.
+    void moveTo(int x, int y);
     virtual void show();
     // Builds the widget and runs the part's initialisation; false when the widget could not be made.
     bool create();
@@ -73,7 +70,6 @@ protected:
 
     Game_MainDialog* owner_;
     bool forwardCloseToOwner_ = true;
-    DialogRect initialRect_;
     GtkWidget* widget_ = nullptr;
     bool closed_ = false;
 };

@@ -69,7 +69,6 @@ bool CVeltranoDlg::OnInitDialog() {
                                          const std::string& cb) { OnLoginReady(uid, token, cb); });
     }
     writeLog("CVeltranoDlg End UpdateView");
-    initialRect_ = rect();
     return true;
 }
 

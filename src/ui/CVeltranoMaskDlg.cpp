@@ -42,7 +42,6 @@ bool CVeltranoMaskDlg::OnInitDialog() {
             composed_ = nullptr;
         }
     }
-    initialRect_ = rect();
     return true;
 }
 

@@ -96,7 +96,7 @@ bool Game_MainDialog::OnInitDialog() {
         maskDlg_ = nullptr;
     }
 
-    if (webDlg_) webDlg_->moveTo(0, cfg.web_x(), cfg.web_y());
+    if (webDlg_) webDlg_->moveTo(cfg.web_x(), cfg.web_y());
     moveChildren(mainDlg_, 0, 0);
 
     // The parts appear from the top down, a short step apart, while the loop keeps painting.
@@ -141,7 +141,7 @@ int Game_MainDialog::moveChildren(CBaseDialog* skip, int /*x*/, int /*y*/) {
     // goes back to its offset.
     for (size_t i = 0; i < children_.size(); ++i) {
         if (children_[i] == skip) continue;
-        children_[i]->moveTo(0, offsets_[i].x, offsets_[i].y);
+        children_[i]->moveTo(offsets_[i].x, offsets_[i].y);
     }
     return static_cast<int>(children_.size());
 }

@@ -216,16 +216,6 @@ std::string md5DigestHex(const unsigned char digest[16]) {
     return out;
 }
 
-std::string md5Hex(const Data& data) {
-    if (data.isNull()) return std::string();
-    Md5Context ctx;
-    md5Init(&ctx);
-    md5Append(&ctx, data.getBytes(), data.getSize());
-    unsigned char digest[16];
-    md5Finish(&ctx, digest);
-    return md5DigestHex(digest);
-}
-
 // ---- UTF-8 / UTF-16 ----
 
 std::u16string utf8ToUtf16(const std::string& text) {

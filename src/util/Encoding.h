@@ -8,8 +8,6 @@
 
 namespace veltrano {
 
-class Data;
-
 // Standard Base64 (RFC 4648 alphabet, "=" padding, no line breaks). `out` must hold at least
 // 4 * ceil(n / 3) characters; it is not terminated. Returns the number of characters written.
 size_t base64Encode(const unsigned char* bytes, size_t n, char* out);
@@ -25,8 +23,6 @@ struct Md5Context {
 void md5Init(Md5Context* ctx);
 void md5Append(Md5Context* ctx, const unsigned char* bytes, size_t n);
 void md5Finish(Md5Context* ctx, unsigned char digest[16]);
-// Lowercase hexadecimal digest of the bytes; the empty text for an empty buffer.
-std::string md5Hex(const Data& data);
 // The 16 digest bytes as 32 lowercase hexadecimal characters.
 std::string md5DigestHex(const unsigned char digest[16]);
 

@@ -46,10 +46,21 @@ std::string withoutQuery(const std::string& url) {
     return cut == std::string::npos ? url : url.substr(0, cut);
 }
 
-bool isTrustedPage(const std::string& url, const std::string& trustedOrigin,
-                   const std::string& localPageUrl) {
-    if (!trustedOrigin.empty() && webOrigin(url) == trustedOrigin) return true;
-    return !localPageUrl.empty() && withoutQuery(url) == localPageUrl;
+BridgeTrust bridgeTrust(const std::string& configuredUrl, const std::string& localPageUrl) {
+    BridgeTrust trust;
+    trust.origin = webOrigin(configuredUrl);
+    const std::string configuredPage = withoutQuery(configuredUrl);
+    if (trust.origin.empty() && !configuredPage.empty()) trust.pages.push_back(configuredPage);
+    if (!localPageUrl.empty()) trust.pages.push_back(withoutQuery(localPageUrl));
+    return trust;
+}
+
+bool isTrustedPage(const std::string& url, const BridgeTrust& trust) {
+    if (!trust.origin.empty() && webOrigin(url) == trust.origin) return true;
+    const std::string page = withoutQuery(url);
+    for (const std::string& p : trust.pages)
+        if (page == p) return true;
+    return false;
 }
 
 std::string jsStringLiteral(const std::string& text) {
@@ -69,15 +80,16 @@ std::string jsStringLiteral(const std::string& text) {
     return out;
 }
 
-std::string bridgeScript(const std::string& secret, bool complete, const std::string& trustedOrigin,
-                         const std::string& localPageUrl) {
+std::string bridgeScript(const std::string& secret, bool complete, const BridgeTrust& trust) {
+    std::string pages;
+    for (const std::string& p : trust.pages) pages += (pages.empty() ? "" : ", ") + jsStringLiteral(p);
     std::string s;
     s += "(function () {\n";
-    s += "  var trustedOrigin = " + jsStringLiteral(trustedOrigin) + ";\n";
-    s += "  var localPage = " + jsStringLiteral(localPageUrl) + ";\n";
+    s += "  var trustedOrigin = " + jsStringLiteral(trust.origin) + ";\n";
+    s += "  var trustedPages = [" + pages + "];\n";
     s += "  var here = location.href.split('#')[0].split('?')[0];\n";
     s += "  var trusted = (trustedOrigin !== '' && location.origin === trustedOrigin) ||\n";
-    s += "                (localPage !== '' && here === localPage);\n";
+    s += "                trustedPages.indexOf(here) >= 0;\n";
     s += "  if (!trusted || window.top !== window) return;\n";
     s += "  var handlers = window.webkit && window.webkit.messageHandlers;\n";
     s += "  var handler = handlers && handlers[" + jsStringLiteral(bridgeHandlerName()) + "];\n";

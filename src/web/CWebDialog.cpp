@@ -52,15 +52,16 @@ bool CWebDialog::OnInitDialog() {
         std::string local = (fu ? fu->launcherDirectory() : std::string()) + "res/index.html";
         std::string portal = services_.buildWebUrl ? services_.buildWebUrl() : pageAddress_;
         if (fu && fu->fileExists(local) && browser_->navigate(local)) {
-            // A second load started at once would cancel the local one before it shows; the portal
-            // page follows as soon as the local page is up, and the local one shows meanwhile.
+            // A second load started before the local page is drawn would leave an empty area until the
+            // portal page arrives; once drawn, the local page stays up while the portal page loads.
             CXWebBrowser2* browser = browser_;
-            browser_->whenLoadFinished([browser, portal] { browser->navigate(portal); });
+            browser_->whenLoadFinished([browser, portal] {
+                browser->whenFrameShown([browser, portal] { browser->navigate(portal); });
+            });
         } else {
             browser_->navigate(portal);
         }
     }
-    initialRect_ = rect();
     return true;
 }
 

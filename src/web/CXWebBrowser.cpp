@@ -1,8 +1,16 @@
 #include "web/CXWebBrowser.h"
 
+#include "config/Log.h"
+
 namespace veltrano {
 
 CXWebBrowser::~CXWebBrowser() {
+    if (frameDeadline_) g_source_remove(frameDeadline_);
+    if (frameWait_) {
+        // The pending call still completes, as cancelled, and then leaves this object alone.
+        g_cancellable_cancel(frameWait_);
+        g_object_unref(frameWait_);
+    }
     if (view_) {
         g_signal_handlers_disconnect_by_data(view_, this);
         g_object_unref(view_);
@@ -60,6 +68,54 @@ gboolean CXWebBrowser::onContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEven
 
 gboolean CXWebBrowser::onScriptDialog(WebKitWebView*, WebKitScriptDialog*, gpointer self) {
     return static_cast<CXWebBrowser*>(self)->silent_ ? TRUE : FALSE;
+}
+
+void CXWebBrowser::whenFrameShown(std::function<void()> listener) {
+    if (!view_ || frameWait_) {
+        if (listener) listener();
+        return;
+    }
+    onFrameShown_ = std::move(listener);
+    frameWait_ = g_cancellable_new();
+    // A callback of the second animation frame runs once the first one was drawn. A load finished
+    // is not yet drawn: a navigation started before that leaves the area empty until the next page
+    // arrives.
+    static const char kTwoFrames[] =
+        "return new Promise(function (done) {"
+        "  requestAnimationFrame(function () { requestAnimationFrame(function () { done(true); }); });"
+        "});";
+    webkit_web_view_call_async_javascript_function(view_, kTwoFrames, -1, nullptr, nullptr, nullptr,
+                                                   frameWait_, onFramesRendered, this);
+    frameDeadline_ = g_timeout_add_seconds(5, onFrameWaitOver, this);
+}
+
+void CXWebBrowser::onFramesRendered(GObject* view, GAsyncResult* result, gpointer self) {
+    GError* error = nullptr;
+    JSCValue* value =
+        webkit_web_view_call_async_javascript_function_finish(WEBKIT_WEB_VIEW(view), result, &error);
+    if (value) g_object_unref(value);
+    const bool cancelled = error && g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED);
+    if (error) g_error_free(error);
+    // Cancelled: the browser is gone.
+    if (!cancelled) static_cast<CXWebBrowser*>(self)->frameShown();
+}
+
+gboolean CXWebBrowser::onFrameWaitOver(gpointer self) {
+    auto* browser = static_cast<CXWebBrowser*>(self);
+    browser->frameDeadline_ = 0;
+    writeLog("web page: no frame drawn within 5 s, going on");
+    browser->frameShown();
+    return G_SOURCE_REMOVE;
+}
+
+void CXWebBrowser::frameShown() {
+    if (frameDeadline_) {
+        g_source_remove(frameDeadline_);
+        frameDeadline_ = 0;
+    }
+    std::function<void()> listener = std::move(onFrameShown_);
+    onFrameShown_ = nullptr;
+    if (listener) listener();
 }
 
 void CXWebBrowser::onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer self) {

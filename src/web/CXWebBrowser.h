@@ -26,6 +26,9 @@ public:
 
     // Called once, when the next load has finished (successfully or not).
     void whenLoadFinished(std::function<void()> listener) { onFinished_ = std::move(listener); }
+    // Called once, when the page showing has put a frame on the screen; at the latest after a few
+    // seconds, so that a page that never draws (or runs no script) holds nothing up.
+    void whenFrameShown(std::function<void()> listener);
 
     WebKitWebView* view() const { return view_; }
     bool silent() const { return silent_; }
@@ -43,9 +46,15 @@ private:
                                   gpointer);
     static gboolean onScriptDialog(WebKitWebView*, WebKitScriptDialog*, gpointer self);
     static void onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer self);
+    static void onFramesRendered(GObject* view, GAsyncResult* result, gpointer self);
+    static gboolean onFrameWaitOver(gpointer self);
+    void frameShown();
 
     bool silent_ = false;
     std::function<void()> onFinished_;
+    std::function<void()> onFrameShown_;
+    GCancellable* frameWait_ = nullptr;
+    guint frameDeadline_ = 0;
 };
 
 }  // namespace veltrano

@@ -32,19 +32,29 @@ std::string stringProperty(JSCValue* object, const char* name) {
     return out;
 }
 
+// A file address as the web engine reports it, however it was written; other addresses unchanged.
+std::string canonicalAddress(const std::string& address) {
+    // A plain path is a file name through and through, "?" and "#" included.
+    gchar* path = nullptr;
+    if (!address.empty() && address[0] == '/')
+        path = g_strdup(address.c_str());
+    else if (g_ascii_strncasecmp(address.c_str(), "file:", 5) == 0)
+        path = g_filename_from_uri(withoutQuery(address).c_str(), nullptr, nullptr);
+    if (!path) return address;
+    gchar* uri = g_filename_to_uri(path, nullptr, nullptr);
+    g_free(path);
+    std::string out = uri ? uri : address;
+    g_free(uri);
+    return out;
+}
+
 }  // namespace
 
 CXWebBrowser2::CXWebBrowser2(std::string trustedUrl, std::string localPagePath, LoginSink onLogin,
                              bool complete)
-    : trustedOrigin_(webOrigin(trustedUrl)),
-      secret_(newSecret()),
-      onLogin_(std::move(onLogin)),
-      complete_(complete) {
-    if (!localPagePath.empty()) {
-        gchar* uri = g_filename_to_uri(localPagePath.c_str(), nullptr, nullptr);
-        if (uri) localPageUrl_ = uri;
-        g_free(uri);
-    }
+    : secret_(newSecret()), onLogin_(std::move(onLogin)), complete_(complete) {
+    trust_ = bridgeTrust(canonicalAddress(trustedUrl),
+                         localPagePath.empty() ? "" : canonicalAddress(localPagePath));
 }
 
 CXWebBrowser2::~CXWebBrowser2() {
@@ -66,7 +76,7 @@ bool CXWebBrowser2::create(GtkWidget* host) {
 void CXWebBrowser2::installScript() {
     if (!content_) return;
     webkit_user_content_manager_remove_all_scripts(content_);
-    std::string source = bridgeScript(secret_, complete_, trustedOrigin_, localPageUrl_);
+    std::string source = bridgeScript(secret_, complete_, trust_);
     WebKitUserScript* script =
         webkit_user_script_new(source.c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
                                WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
@@ -99,7 +109,7 @@ void CXWebBrowser2::onScriptMessage(WebKitUserContentManager*, WebKitJavascriptR
     auto* browser = static_cast<CXWebBrowser2*>(self);
     JSCValue* value = webkit_javascript_result_get_js_value(result);
     const gchar* uri = browser->view_ ? webkit_web_view_get_uri(browser->view_) : nullptr;
-    bool trusted = uri && isTrustedPage(uri, browser->trustedOrigin_, browser->localPageUrl_);
+    bool trusted = uri && isTrustedPage(uri, browser->trust_);
     if (!value || !jsc_value_is_object(value) || !trusted ||
         stringProperty(value, "secret") != browser->secret_) {
         ++browser->rejected_;

@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 
+#include "web/Bridge.h"
 #include "web/CXWebBrowser.h"
 
 namespace veltrano {
@@ -32,8 +33,7 @@ private:
     void installScript();
     void pushComplete();
 
-    std::string trustedOrigin_;
-    std::string localPageUrl_;
+    BridgeTrust trust_;
     std::string secret_;
     LoginSink onLogin_;
     bool complete_;

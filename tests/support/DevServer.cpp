@@ -5,7 +5,6 @@
 #include <poll.h>
 #include <rapidjson/document.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -44,42 +43,6 @@ void forEachJsonLine(const std::string& text, F&& f) {
 }
 
 }  // namespace
-
-pid_t spawnChild(const std::vector<std::string>& argv, int stdoutFd, std::string* error) {
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    pid_t parent = getpid();
-    pid_t pid = fork();
-    if (pid < 0) {
-        *error = std::string("fork: ") + std::strerror(errno);
-        return -1;
-    }
-    if (pid == 0) {
-        // Only async-signal-safe calls from here on.
-        prctl(PR_SET_PDEATHSIG, SIGTERM);
-        if (getppid() != parent) _exit(127);
-        if (stdoutFd >= 0) dup2(stdoutFd, STDOUT_FILENO);
-        execv(args[0], args.data());
-        _exit(127);
-    }
-    return pid;
-}
-
-void stopChild(pid_t pid, int sig) {
-    if (pid <= 0) return;
-    kill(pid, sig);
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    int status = 0;
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            return;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-}
 
 DevServer::~DevServer() {
     stop();

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "support/ChildProcess.h"
+
 namespace veltrano::test {
 
 struct DevServerOptions {
@@ -81,11 +83,5 @@ private:
     std::string baseUrl_;
     std::string error_;
 };
-
-// Starts argv[0] with the given argv; its stdout goes to stdoutFd (-1: inherited). The child gets
-// SIGTERM when the starting thread ends. -1 on failure.
-pid_t spawnChild(const std::vector<std::string>& argv, int stdoutFd, std::string* error);
-// Sends sig, waits up to five seconds, then kills. Reaps the child.
-void stopChild(pid_t pid, int sig);
 
 }  // namespace veltrano::test

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "DevServer.h"
+#include "TestUtil.h"
 
 namespace veltrano::test {
 
@@ -43,11 +44,6 @@ bool accepts(int port) {
     bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
     close(fd);
     return ok;
-}
-
-std::string readAll(const std::string& path) {
-    std::ifstream f(path);
-    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
 }  // namespace
@@ -121,13 +117,13 @@ bool Nginx::startOnce(const std::string& root, const std::string& workDir) {
         int status = 0;
         if (waitpid(pid_, &status, WNOHANG) == pid_) {
             pid_ = -1;
-            error_ = "nginx exited: " + readAll(w + "/error.log");
+            error_ = "nginx exited: " + readFile(w + "/error.log");
             return false;
         }
         if (accepts(port_)) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    error_ = "nginx did not answer on port " + std::to_string(port_) + ": " + readAll(w + "/error.log");
+    error_ = "nginx did not answer on port " + std::to_string(port_) + ": " + readFile(w + "/error.log");
     return false;
 }
 

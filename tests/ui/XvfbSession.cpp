@@ -19,18 +19,20 @@ XvfbSession::~XvfbSession() {
 
 namespace {
 
-// Starts Xvfb on the display and returns its pid once it reports itself ready, or -1.
-pid_t startOn(int display) {
+// Starts Xvfb on a display it picks itself (the first free one, claimed under its lock file, so two
+// sessions starting at once never share one); the pid once it reports the display, or -1.
+pid_t startXvfb(int* display) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return -1;
     std::string error;
-    pid_t pid = spawnChild({"/usr/bin/Xvfb", ":" + std::to_string(display), "-displayfd", "1", "-screen", "0",
-                            "1024x768x24", "-nolisten", "tcp"},
-                           fds[1], &error);
+    pid_t pid =
+        spawnChild({"/usr/bin/Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"},
+                   fds[1], &error);
     close(fds[1]);
     std::string number;
     pollfd p{fds[0], POLLIN, 0};
-    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    // A safety net only: a first start on a busy machine can take long.
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (pid > 0 && std::chrono::steady_clock::now() < end && number.find('\n') == std::string::npos) {
         if (poll(&p, 1, 200) > 0) {
             char buf[32];
@@ -44,20 +46,26 @@ pid_t startOn(int display) {
         if (pid > 0) stopChild(pid, SIGTERM);
         return -1;
     }
+    *display = std::atoi(number.c_str());
     return pid;
 }
 
 }  // namespace
 
 bool XvfbSession::start() {
-    // A random display far above the usual ones: other X servers on the machine (and their clean-up)
-    // stay out of the way. A taken display makes Xvfb exit at once, and another is tried.
-    unsigned seed = static_cast<unsigned>(getpid()) ^
-                    static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count());
-    for (int attempt = 0; attempt < 8; ++attempt) {
-        int display = 300 + static_cast<int>(rand_r(&seed) % 600);
-        pid_t pid = startOn(display);
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        int display = -1;
+        pid_t pid = startXvfb(&display);
         if (pid <= 0) continue;
+        // Only a display a client reaches counts.
+        int status = -1;
+        capture(
+            {"/usr/bin/env", "DISPLAY=:" + std::to_string(display), "/usr/bin/xdotool", "getdisplaygeometry"},
+            &status);
+        if (status != 0) {
+            stopChild(pid, SIGTERM);
+            continue;
+        }
         pid_ = pid;
         display_ = ":" + std::to_string(display);
         setenv("DISPLAY", display_.c_str(), 1);

@@ -14,6 +14,7 @@
 #include "report/Report.h"
 #include "support/DevServer.h"
 #include "support/TestEnv.h"
+#include "support/TestUtil.h"
 #include "util/Encoding.h"
 
 namespace veltrano {
@@ -21,6 +22,7 @@ namespace {
 
 using test::DevServer;
 using test::DevServerReport;
+using test::pumpUntil;
 
 class RecordingHost : public GameStartHost {
 public:
@@ -55,15 +57,6 @@ protected:
                                     R"(", "error_text": "\u542f\u52a8\u5931\u8d25 %d, %s"})"));
         ASSERT_TRUE(env.loadConfig());
         initReport("");
-    }
-    static bool pumpUntil(const std::function<bool()>& done) {
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (std::chrono::steady_clock::now() < until) {
-            Scheduler::instance()->tick(0.03f);
-            if (done()) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return false;
     }
     std::vector<DevServerReport> waitForReports(size_t n) {
         std::vector<DevServerReport> got;
@@ -103,7 +96,7 @@ TEST_F(GameStart, StartsTheGameWithTheBuiltCommandLine) {
     EXPECT_EQ(readArgs(dir + "argv.txt"),
               (std::vector<std::string>{dir + "game_argv", "-workdir", dir, "--source=web", "--fcext=a b",
                                         "x\"y", "100%s%n", "-uid:7", "-gametoken:" + token, "-cbinfo:cb"}));
-    EXPECT_NE(readWhole(dir + "facts.txt").find("session_leader=1\n"), std::string::npos);
+    EXPECT_NE(readFile(dir + "facts.txt").find("session_leader=1\n"), std::string::npos);
 
     const std::string cmd = "\"" + dir + "game_argv\" -workdir \"" + dir + "\" " + kLauncherArgs +
                             " -uid:7 -gametoken:" + token + " -cbinfo:cb";

@@ -8,10 +8,11 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "support/TestUtil.h"
 
 namespace veltrano {
 
@@ -28,15 +29,12 @@ inline bool copyHelper(const std::string& name, const std::string& target) {
     return !ec && chmod(target.c_str(), 0755) == 0;
 }
 
-inline std::string readWhole(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+using test::readFile;
 
 // The NUL-terminated arguments the argv helper recorded.
 inline std::vector<std::string> readArgs(const std::string& path) {
     std::vector<std::string> args;
-    const std::string bytes = readWhole(path);
+    const std::string bytes = readFile(path);
     size_t start = 0;
     for (size_t i = 0; i < bytes.size(); ++i) {
         if (bytes[i] == '\0') {

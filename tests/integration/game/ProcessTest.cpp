@@ -133,7 +133,7 @@ TEST_F(GameProcesses, SpawnedProgramGetsExactArgumentsAndANewSession) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 
     EXPECT_EQ(readArgs(work + "/argv.txt"), argv);
-    const std::string facts = readWhole(work + "/facts.txt");
+    const std::string facts = readFile(work + "/facts.txt");
     EXPECT_NE(facts.find("cwd=" + std::filesystem::canonical(cwd).string() + "\n"), std::string::npos)
         << facts;
     EXPECT_NE(facts.find("session_leader=1\n"), std::string::npos) << facts;

@@ -80,9 +80,12 @@ protected:
     }
 
     std::string sourceMd5() const {
-        Data d;
-        d.copy(reinterpret_cast<const unsigned char*>(source.data()), source.size());
-        return md5Hex(d);
+        Md5Context ctx;
+        md5Init(&ctx);
+        md5Append(&ctx, reinterpret_cast<const unsigned char*>(source.data()), source.size());
+        unsigned char digest[16];
+        md5Finish(&ctx, digest);
+        return md5DigestHex(digest);
     }
 
     // A first run that gives up when the range at 60000 fails for good, while the range at 30000

@@ -19,7 +19,7 @@
 
 #include "net/Scheduler.h"
 #include "support/DevServer.h"
-#include "support/Pump.h"
+#include "support/TestUtil.h"
 
 namespace veltrano::test {
 
@@ -52,11 +52,6 @@ inline std::string randomBytes(size_t n, unsigned seed = 7) {
 inline void writeFile(const std::string& path, const std::string& bytes) {
     std::ofstream f(path, std::ios::binary | std::ios::trunc);
     f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-inline std::string readFile(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
 struct Fetched {

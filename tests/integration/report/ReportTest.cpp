@@ -16,6 +16,7 @@
 #include "report/Report.h"
 #include "support/DevServer.h"
 #include "support/TestEnv.h"
+#include "support/TestUtil.h"
 #include "util/Encoding.h"
 
 namespace veltrano {
@@ -23,6 +24,7 @@ namespace {
 
 using test::DevServer;
 using test::DevServerReport;
+using test::pumpUntil;
 
 const std::set<std::string> kAlwaysSent = {
     "app_id",      "app_name",     "data_type",    "install_time",   "main_channel", "phone_uuid", "platform",
@@ -85,17 +87,6 @@ protected:
         ASSERT_TRUE(env.writeConfig(R"({"report_url": ")" + reportUrl + R"(",
             "app_name": "Veltrano Demo/\u6d4b", "app_id": "77~x.y_z-1", "main_channel": "a&b=c+d"})"));
         ASSERT_TRUE(env.loadConfig());
-    }
-    // Ticks the scheduler as the window's timer would, until the condition holds.
-    static bool pumpUntil(const std::function<bool()>& done,
-                          std::chrono::seconds limit = std::chrono::seconds(20)) {
-        const auto until = std::chrono::steady_clock::now() + limit;
-        while (std::chrono::steady_clock::now() < until) {
-            Scheduler::instance()->tick(0.03f);
-            if (done()) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return false;
     }
     std::vector<DevServerReport> waitForReports(size_t n) {
         std::vector<DevServerReport> got;

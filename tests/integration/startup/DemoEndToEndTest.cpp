@@ -4,7 +4,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,56 +21,20 @@
 #include <thread>
 #include <vector>
 
+#include "support/ChildProcess.h"
 #include "support/TestEnv.h"
+#include "support/TestUtil.h"
 #include "util/Encoding.h"
-
-extern char** environ;
 
 #ifdef VELTRANO_PATH
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+using veltrano::test::readFile;
+using veltrano::test::spawnChild;
 using veltrano::test::TestEnv;
 
 namespace {
-
-// Starts argv with its standard output on outFd (-1: inherited) and `extraEnv` ("NAME=value")
-// over this process's environment.
-pid_t spawnWithOutput(const std::vector<std::string>& argv, int outFd,
-                      const std::vector<std::string>& extraEnv = {}) {
-    std::vector<std::string> envText = extraEnv;
-    for (char** e = environ; *e; ++e) {
-        const std::string entry = *e;
-        const std::string name = entry.substr(0, entry.find('=') + 1);
-        bool overridden = false;
-        for (const std::string& x : extraEnv) overridden = overridden || x.rfind(name, 0) == 0;
-        if (!overridden) envText.push_back(entry);
-    }
-    std::vector<char*> envp;
-    for (std::string& e : envText) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (outFd >= 0) posix_spawn_file_actions_adddup2(&actions, outFd, 1);
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data()) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
-
-void stop(pid_t pid) {
-    if (pid <= 0) return;
-    kill(pid, SIGTERM);
-    for (int i = 0; i < 50; ++i) {
-        if (waitpid(pid, nullptr, WNOHANG) == pid) return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-}
 
 // Reads lines from a descriptor until one starts with `prefix`; empty after the deadline.
 std::string readLineStartingWith(int fd, const std::string& prefix, std::chrono::seconds limit) {
@@ -91,13 +54,6 @@ std::string readLineStartingWith(int fd, const std::string& prefix, std::chrono:
         buffer.append(chunk, static_cast<size_t>(n));
     }
     return {};
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 std::string run(const std::string& command) {
@@ -171,7 +127,7 @@ bool findPlayButton(const Screenshot& shot, int* x, int* y) {
 // Ends a child process on every way out of the test.
 struct ChildGuard {
     pid_t pid = -1;
-    ~ChildGuard() { stop(pid); }
+    ~ChildGuard() { veltrano::test::stopChild(pid, SIGTERM); }
 };
 
 std::set<std::string> reportTypes(const std::string& reportsFile) {
@@ -207,8 +163,8 @@ TEST(DemoEndToEnd, PlayerPressesPlayAndTheGameStartsWithTheLogin) {
     int displayPipe[2];
     ASSERT_EQ(pipe(displayPipe), 0);
     ChildGuard xvfb;
-    xvfb.pid = spawnWithOutput({"Xvfb", "-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"},
-                               displayPipe[1]);
+    xvfb.pid = spawnChild({"Xvfb", "-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"},
+                          displayPipe[1], nullptr);
     ASSERT_GT(xvfb.pid, 0);
     close(displayPipe[1]);
     std::string number;
@@ -222,9 +178,9 @@ TEST(DemoEndToEnd, PlayerPressesPlayAndTheGameStartsWithTheLogin) {
     int demoPipe[2];
     ASSERT_EQ(pipe2(demoPipe, O_CLOEXEC), 0);
     ChildGuard demo;
-    demo.pid = spawnWithOutput({std::string(VELTRANO_SOURCE_DIR) + "/demo/run.sh", VELTRANO_BINARY_DIR,
-                                "--out", out, "--serve-only"},
-                               demoPipe[1], {"DEMO_GAME_MIB=6", "DEMO_RATE=300000"});
+    demo.pid = spawnChild({std::string(VELTRANO_SOURCE_DIR) + "/demo/run.sh", VELTRANO_BINARY_DIR, "--out",
+                           out, "--serve-only"},
+                          {.stdoutFd = demoPipe[1], .env = {"DEMO_GAME_MIB=6", "DEMO_RATE=300000"}}, nullptr);
     close(demoPipe[1]);
     ASSERT_GT(demo.pid, 0);
     const std::string ready = readLineStartingWith(demoPipe[0], "demo ready: ", std::chrono::seconds(240));
@@ -236,8 +192,8 @@ TEST(DemoEndToEnd, PlayerPressesPlayAndTheGameStartsWithTheLogin) {
     // GTK and WebKit keep allocations until exit that the leak checker would report.
     ChildGuard launcher;
     launcher.pid =
-        spawnWithOutput({install + "/veltrano", "--token=demo-portal-token", "--source=demo", "--serverid=7"},
-                        -1, {"DISPLAY=" + display, "ASAN_OPTIONS=detect_leaks=0"});
+        spawnChild({install + "/veltrano", "--token=demo-portal-token", "--source=demo", "--serverid=7"},
+                   {.env = {"DISPLAY=" + display, "ASAN_OPTIONS=detect_leaks=0"}}, nullptr);
     ASSERT_GT(launcher.pid, 0);
 
     const std::string record = install + "/game/launch.txt";

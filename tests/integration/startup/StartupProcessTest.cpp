@@ -22,11 +22,13 @@
 
 #include "support/DevServer.h"
 #include "support/TestEnv.h"
+#include "support/TestUtil.h"
 
 extern char** environ;
 
 namespace fs = std::filesystem;
 using veltrano::test::DevServer;
+using veltrano::test::readFile;
 using veltrano::test::TestEnv;
 
 namespace {
@@ -121,13 +123,6 @@ private:
     int stdout_ = -1;
     std::string output_;
 };
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 // Every file below a folder with its content and modification time.
 std::map<std::string, std::string> snapshot(const std::string& root) {

@@ -20,7 +20,7 @@
 #include "net/HTTPRequest.h"
 #include "net/Scheduler.h"
 #include "platform/FileUtils.h"
-#include "support/Pump.h"
+#include "support/TestUtil.h"
 #include "update/Pack.h"
 
 namespace veltrano::test {

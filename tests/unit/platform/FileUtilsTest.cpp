@@ -168,44 +168,16 @@ TEST_F(FileUtilsTest, ReadStatuses) {
     }
 }
 
-TEST_F(FileUtilsTest, BytesRoundTripAndAppend) {
+TEST_F(FileUtilsTest, TextWritesTruncateAndReadsKeepEveryByte) {
     const std::string bytes("\0\x01\xff\r\n\0", 6);
-    Data data;
-    data.copy(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
-    ASSERT_TRUE(fu()->writeBytes(data, env.path("bin")));
-    Data back = fu()->readBytes("bin");
-    ASSERT_EQ(back.getSize(), bytes.size());
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(back.getBytes()), back.getSize()), bytes);
+    ASSERT_TRUE(env.writeFile("bin", "a much longer text than the bytes"));
+    ASSERT_TRUE(fu()->writeText(bytes, env.path("bin")));
     EXPECT_EQ(fu()->readText("bin"), bytes);
-
-    ASSERT_TRUE(fu()->writeBytesWithMode(data, env.path("bin"), "ab"));
-    EXPECT_EQ(fu()->readText("bin"), bytes + bytes);
     ASSERT_TRUE(fu()->writeText("short", env.path("bin")));
     EXPECT_EQ(env.readFile("bin"), "short") << "writeText truncates";
 
     EXPECT_FALSE(fu()->writeText("x", env.path("no/such/dir/file"))) << "no directory is created";
     EXPECT_FALSE(env.exists("no"));
-    EXPECT_TRUE(fu()->readBytes("missing").isNull());
-}
-
-TEST(DataTest, OwnershipCopyAndGrowOnlyAdapter) {
-    Data a;
-    EXPECT_TRUE(a.isNull());
-    const unsigned char abc[] = {'a', 'b', 'c'};
-    a.copy(abc, 3);
-    Data b = a;
-    ASSERT_EQ(b.getSize(), 3u);
-    EXPECT_NE(b.getBytes(), a.getBytes()) << "copying copies the bytes";
-    Data c = std::move(a);
-    EXPECT_TRUE(a.isNull());
-    EXPECT_EQ(c.getSize(), 3u);
-
-    ResizableBufferAdapter<Data> grow(&c);
-    grow.resize(10);
-    EXPECT_EQ(c.getSize(), 10u);
-    EXPECT_EQ(c.getBytes()[2], 'c') << "growing keeps the bytes";
-    grow.resize(2);
-    EXPECT_EQ(c.getSize(), 10u) << "the Data adapter never shrinks";
 
     std::string s;
     ResizableBufferAdapter<std::string> text(&s);

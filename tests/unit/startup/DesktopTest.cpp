@@ -9,18 +9,13 @@
 #include <sstream>
 
 #include "support/TestEnv.h"
+#include "support/TestUtil.h"
 
 using namespace veltrano;
+using veltrano::test::readFile;
 using veltrano::test::TestEnv;
 
 namespace {
-
-std::string readAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
 
 void writeAll(const std::string& path, const std::string& text) {
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
@@ -75,7 +70,7 @@ TEST(Shortcut, NamesTheLauncherItsFolderAndIcon) {
     const std::string target = env.root() + "/game dir/veltrano";
     const std::string link = env.root() + "/Desktop/Star Tale.desktop";
     ASSERT_TRUE(createShortcut(target, "", link, env.root() + "/game dir/res/icon.png"));
-    const std::string text = readAll(link);
+    const std::string text = readFile(link);
     EXPECT_EQ(text.rfind("[Desktop Entry]\n", 0), 0u);
     EXPECT_EQ(keyValue(text, "Type"), "Application");
     EXPECT_EQ(keyValue(text, "Name"), "Star Tale");
@@ -93,7 +88,7 @@ TEST(Shortcut, ReplacesAnEarlierOneAndLeavesNoTemporaryFile) {
     const std::string link = env.root() + "/Desktop/G.desktop";
     writeAll(link, "old content that is much longer than anything else\n");
     ASSERT_TRUE(createShortcut("/opt/g/launcher", "", link, ""));
-    const std::string text = readAll(link);
+    const std::string text = readFile(link);
     EXPECT_EQ(text.find("old content"), std::string::npos);
     EXPECT_EQ(keyValue(text, "Icon"), "");
     int files = 0;
@@ -123,7 +118,7 @@ TEST(UninstallEntry, MenuEntryCarriesTheUninstallValues) {
     const std::string data = env.root() + "/data";
     ASSERT_TRUE(writeUninstallEntry("Star Tale", "/opt/g/veltrano", "/opt/g/res/icon.png"));
     EXPECT_EQ(uninstallEntryPath(), data + "/applications/qrvn.desktop");
-    const std::string text = readAll(data + "/applications/qrvn.desktop");
+    const std::string text = readFile(data + "/applications/qrvn.desktop");
     EXPECT_EQ(keyValue(text, "Name"), "Star Tale");
     EXPECT_EQ(keyValue(text, "Exec"), "\"/opt/g/veltrano\"");
     EXPECT_EQ(keyValue(text, "Icon"), "/opt/g/res/icon.png");
@@ -134,7 +129,7 @@ TEST(UninstallEntry, MenuEntryCarriesTheUninstallValues) {
 TEST(UninstallEntry, NamelessLauncherStillGetsAValidEntry) {
     TestEnv env;
     ASSERT_TRUE(writeUninstallEntry("", "/opt/g/veltrano", ""));
-    const std::string text = readAll(uninstallEntryPath());
+    const std::string text = readFile(uninstallEntryPath());
     EXPECT_EQ(keyValue(text, "Name"), "veltrano");
 }
 
