@@ -49,8 +49,9 @@ Updater::Updater() : m_life(std::make_shared<Life>()) {
     m_life->self = this;
     m_downloadStartTime.store(static_cast<int64_t>(nowSeconds()));
     // Before the version is read: an interrupted update may have left the game folder missing.
+    // The leftovers themselves are removed by start(), off the UI thread.
     if (isDedicatedGameDir(LauncherConfig::instance()->game_dir(), nullptr))
-        recoverInterruptedInstall(installPaths(gameDirectory()));
+        restoreInterruptedGame(installPaths(gameDirectory()));
     m_noLocalVersion = !readLocalVersion();
     m_verUrl = LauncherConfig::instance()->ver_url();
     m_gameUrl = LauncherConfig::instance()->game_url();
@@ -122,7 +123,8 @@ void Updater::start() {
         self->downloadVerFile();
     });
     if (m_starter.joinable()) m_starter.join();
-    m_starter = std::thread([ready] {
+    m_starter = std::thread([ready, paths = installPaths(gameDirectory())] {
+        recoverInterruptedInstall(paths);
         terminateProcessesByName(LauncherConfig::instance()->game_exe_name());
         sleepMs(200);
         killGameProcess();
