@@ -107,21 +107,26 @@ bool putStagingInPlace(const InstallPaths& paths) {
     return true;
 }
 
-void recoverInterruptedInstall(const InstallPaths& paths) {
+void restoreInterruptedGame(const InstallPaths& paths) {
     FileUtils* fu = FileUtils::instance();
-    if (fu == nullptr) return;
-    removeLeftover(fu, paths.staging, "unfinished update in");
-    if (!fu->directoryExists(paths.old)) return;
-    if (exists(fu, paths.game)) {
-        removeLeftover(fu, paths.old, "replaced game in");
-        return;
-    }
+    if (fu == nullptr || exists(fu, paths.game) || !fu->directoryExists(paths.old)) return;
     // Cut off between the two renames: the update did not finish, so the old game comes back.
     if (fu->renameFile(paths.old, paths.game))
         writeLog("install: %s was missing; put the game from %s back", paths.game.c_str(), paths.old.c_str());
     else
         writeLog("install: %s is missing and %s can not be put back: %s", paths.game.c_str(),
                  paths.old.c_str(), std::strerror(errno));
+}
+
+void recoverInterruptedInstall(const InstallPaths& paths) {
+    FileUtils* fu = FileUtils::instance();
+    if (fu == nullptr) return;
+    removeLeftover(fu, paths.staging, "unfinished update in");
+    if (fu->directoryExists(paths.old) && exists(fu, paths.game)) {
+        removeLeftover(fu, paths.old, "replaced game in");
+        return;
+    }
+    restoreInterruptedGame(paths);
 }
 
 void holdInstallExchanges() {

@@ -32,8 +32,13 @@ void discardStaging(const InstallPaths& paths);
 // installed game is then as it was.
 bool putStagingInPlace(const InstallPaths& paths);
 
-// Repairs what an interrupted update left behind; logs what it found and did.
+// Repairs what an interrupted update left behind; logs what it found and did. Removing leftover
+// trees may take long: not for the UI thread.
 void recoverInterruptedInstall(const InstallPaths& paths);
+
+// Only the quick part of that: puts the previous game back when an exchange was cut off between
+// its two renames, so that the installed version can be read.
+void restoreInterruptedGame(const InstallPaths& paths);
 
 // Waits for an exchange in progress to finish and keeps later ones from starting: called when
 // the process is about to end while an update may be running.

@@ -6,9 +6,11 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <system_error>
 #include <thread>
 
@@ -101,6 +103,30 @@ void applyZip64(const unsigned char* extra, size_t size, uint32_t rawSize, uint3
         }
         at += 4 + length;
     }
+}
+
+bool acceptableName(const std::string& name) {
+    if (name.size() >= kUnzipNameBufferSize) {
+        writeLog("refusing entry %s...: name longer than %u bytes", name.substr(0, 100).c_str(),
+                 static_cast<unsigned>(kUnzipNameBufferSize - 1));
+        return false;
+    }
+    if (const char* why = unsafeEntryNameReason(name)) {
+        // Printed escaped: the name itself may hold a line break.
+        std::string shown;
+        for (unsigned char c : name) {
+            if (c < 0x20 || c == 0x7f) {
+                char hex[8];
+                std::snprintf(hex, sizeof hex, "\\x%02x", c);
+                shown += hex;
+            } else {
+                shown += static_cast<char>(c);
+            }
+        }
+        writeLog("refusing entry %s: %s", shown.c_str(), why);
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -343,7 +369,8 @@ bool extractEntry(const Archive& archive, const ArchiveEntry& entry, const std::
     return true;
 }
 
-bool uncompressDir(const char* zipPath, const char* destDir, const UnzipProgressFunction& progress) {
+bool uncompressDir(const char* zipPath, const char* destDir, const UnzipProgressFunction& progress,
+                   const std::atomic<bool>* stop) {
     if (zipPath == nullptr || destDir == nullptr) {
         writeLog("source zip is null or dest path is null!");
         return false;
@@ -360,54 +387,66 @@ bool uncompressDir(const char* zipPath, const char* destDir, const UnzipProgress
     }
     const auto& entries = archive.entries();
     const uint32_t total = static_cast<uint32_t>(entries.size());
-    std::vector<char> buffer;
-    for (uint32_t i = 0; i < total; ++i) {
-        const ArchiveEntry& entry = entries[i];
-        if (entry.name.size() >= kUnzipNameBufferSize) {
-            writeLog("refusing entry %s...: name longer than %u bytes", entry.name.substr(0, 100).c_str(),
-                     static_cast<unsigned>(kUnzipNameBufferSize - 1));
-            return false;
-        }
-        if (const char* why = unsafeEntryNameReason(entry.name)) {
-            // Printed escaped: the name itself may hold a line break.
-            std::string shown;
-            for (unsigned char c : entry.name) {
-                if (c < 0x20 || c == 0x7f) {
-                    char hex[8];
-                    std::snprintf(hex, sizeof hex, "\\x%02x", c);
-                    shown += hex;
-                } else {
-                    shown += static_cast<char>(c);
-                }
-            }
-            writeLog("refusing entry %s: %s", shown.c_str(), why);
-            return false;
-        }
-        if (!extractEntry(archive, entry, dest, &buffer)) return false;
-        if (progress) progress(i, total);
+    // Every name is checked before anything is written, so a refused archive leaves nothing.
+    for (const ArchiveEntry& entry : entries) {
+        if (!acceptableName(entry.name)) return false;
     }
-    return true;
-}
-
-bool uncompressDirAsync(const std::string& zipPath, const std::string& destDir, UnzipCallback callback,
-                        bool wantProgress) {
-    try {
-        std::thread([zipPath, destDir, callback, wantProgress]() {
-            UnzipProgressFunction progress;
-            if (wantProgress && callback) {
-                progress = [&callback](uint32_t index, uint32_t total) {
-                    callback(UnzipProgress, index, total);
-                };
+    // Folders first, so that workers rarely race to make the same parents.
+    std::vector<uint32_t> files;
+    files.reserve(total);
+    std::vector<char> buffer;
+    std::mutex reportMutex;
+    uint32_t finished = 0;
+    std::atomic<bool> failed{false};
+    auto report = [&] {
+        // One call per entry, counted in order even though entries finish in any order.
+        std::lock_guard<std::mutex> lock(reportMutex);
+        if (progress) progress(finished, total);
+        ++finished;
+    };
+    for (uint32_t i = 0; i < total; ++i) {
+        if (entries[i].name.back() != '/') {
+            files.push_back(i);
+            continue;
+        }
+        if (!extractEntry(archive, entries[i], dest, &buffer)) return false;
+        report();
+    }
+    // Largest first from one shared queue: the big entries spread over the workers and the small
+    // ones fill the gaps at the end.
+    std::stable_sort(files.begin(), files.end(),
+                     [&](uint32_t a, uint32_t b) { return entries[a].size > entries[b].size; });
+    std::atomic<size_t> next{0};
+    auto work = [&] {
+        std::vector<char> scratch;
+        while (!failed.load(std::memory_order_relaxed) && (stop == nullptr || !stop->load())) {
+            const size_t at = next.fetch_add(1, std::memory_order_relaxed);
+            if (at >= files.size()) return;
+            if (!extractEntry(archive, entries[files[at]], dest, &scratch)) {
+                failed.store(true);
+                return;
             }
-            bool ok = uncompressDir(zipPath.c_str(), destDir.c_str(), progress);
-            if (callback) callback(ok ? UnzipDone : UnzipFailed, 0, 0);
-        }).detach();
-    } catch (const std::system_error& e) {
-        writeLog("can not start the extraction thread: %s", e.what());
-        if (callback) callback(UnzipFailed, 0, 0);
+            report();
+        }
+    };
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    const size_t helpers = std::min<size_t>({cores, kUnzipMaxWorkers, files.size()});
+    std::vector<std::thread> workers;
+    for (size_t i = 1; i < helpers; ++i) {
+        try {
+            workers.emplace_back(work);
+        } catch (const std::system_error& e) {
+            writeLog("extracting with %zu workers: %s", workers.size() + 1, e.what());
+            break;
+        }
+    }
+    work();
+    for (auto& t : workers) t.join();
+    if (stop != nullptr && stop->load() && !failed.load()) {
+        writeLog("extraction stopped");
         return false;
     }
-    return true;
+    return !failed.load();
 }
 
 }  // namespace veltrano

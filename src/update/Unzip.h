@@ -3,6 +3,7 @@
 // archive's directory is read here (zip64 sizes and offsets included); entry data is inflated
 // with zlib.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -10,16 +11,15 @@
 
 namespace veltrano {
 
-// Completion kinds of the asynchronous form.
+// Completion kinds of an extraction run by the Updater.
 enum UnzipEvent : uint32_t { UnzipFailed = 0, UnzipDone = 1, UnzipProgress = 2 };
 
 // (index of the entry just finished, number of entries).
 using UnzipProgressFunction = std::function<void(uint32_t, uint32_t)>;
-// (kind, a, b): progress carries a = index, b = total; the others carry zeros.
-using UnzipCallback = std::function<void(uint32_t, uint32_t, uint32_t)>;
 
 constexpr size_t kUnzipNameBufferSize = 512;
 constexpr size_t kUnzipCopyBufferSize = 65536;
+constexpr size_t kUnzipMaxWorkers = 8;
 
 // One entry of the archive's central directory.
 struct ArchiveEntry {
@@ -61,16 +61,14 @@ private:
 bool extractEntry(const Archive& archive, const ArchiveEntry& entry, const std::string& root,
                   std::vector<char>* buffer);
 
-// Extracts every entry of the archive into destDir (which ends in "/"). True when all entries
-// were extracted. Entries with unsafe names or unsupported compression fail the extraction
-// before anything is written for them; entries already extracted stay.
-bool uncompressDir(const char* zipPath, const char* destDir, const UnzipProgressFunction& progress);
-
-// Runs uncompressDir on a detached thread and reports every progress step (when wanted) and then
-// exactly one UnzipDone or UnzipFailed through callback, all on that thread. When the thread
-// cannot be started, UnzipFailed is reported on the caller's thread and false returned.
-bool uncompressDirAsync(const std::string& zipPath, const std::string& destDir, UnzipCallback callback,
-                        bool wantProgress);
+// Extracts every entry of the archive into destDir (which ends in "/") on up to kUnzipMaxWorkers
+// threads (the caller's among them). True when all entries were extracted. Entries with unsafe
+// names fail the extraction before anything is written; after another failure entries already
+// extracted stay. progress is called once per entry, from any of the workers but one at a time,
+// with the number of entries done before it (0, 1, ... total - 1). Setting *stop ends the
+// extraction early as a failure.
+bool uncompressDir(const char* zipPath, const char* destDir, const UnzipProgressFunction& progress,
+                   const std::atomic<bool>* stop = nullptr);
 
 // Why an entry name must not be written below a destination directory: absolute, a drive
 // letter, a ".." segment, a backslash, a control character or an empty name. nullptr when safe.

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <set>
 #include <sstream>
+#include <system_error>
 #include <thread>
 
 #include "config/LauncherConfig.h"
@@ -48,8 +49,9 @@ Updater::Updater() : m_life(std::make_shared<Life>()) {
     m_life->self = this;
     m_downloadStartTime.store(static_cast<int64_t>(nowSeconds()));
     // Before the version is read: an interrupted update may have left the game folder missing.
+    // The leftovers themselves are removed by start(), off the UI thread.
     if (isDedicatedGameDir(LauncherConfig::instance()->game_dir(), nullptr))
-        recoverInterruptedInstall(installPaths(gameDirectory()));
+        restoreInterruptedGame(installPaths(gameDirectory()));
     m_noLocalVersion = !readLocalVersion();
     m_verUrl = LauncherConfig::instance()->ver_url();
     m_gameUrl = LauncherConfig::instance()->game_url();
@@ -57,10 +59,15 @@ Updater::Updater() : m_life(std::make_shared<Life>()) {
 
 Updater::~Updater() {
     if (m_starter.joinable()) m_starter.join();
-    std::lock_guard<std::recursive_mutex> lock(m_life->mutex);
-    m_life->self = nullptr;
-    if (m_verRequest) m_verRequest->cancel();
-    if (m_task) m_task->cancel();
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_life->mutex);
+        m_life->self = nullptr;
+        if (m_verRequest) m_verRequest->cancel();
+        if (m_task) m_task->cancel();
+    }
+    // Outside the lock: the extraction thread takes it to deliver, and finds nobody.
+    m_stopExtraction.store(true);
+    if (m_extractor.joinable()) m_extractor.join();
 }
 
 std::string Updater::gameDirectory() const {
@@ -116,7 +123,8 @@ void Updater::start() {
         self->downloadVerFile();
     });
     if (m_starter.joinable()) m_starter.join();
-    m_starter = std::thread([ready] {
+    m_starter = std::thread([ready, paths = installPaths(gameDirectory())] {
+        recoverInterruptedInstall(paths);
         terminateProcessesByName(LauncherConfig::instance()->game_exe_name());
         sleepMs(200);
         killGameProcess();
@@ -290,30 +298,51 @@ void Updater::decompressGame() {
     }
     const std::string zip = fu->fullPath(m_gameZipPath);
     const InstallPaths paths = installPaths(gameDirectory());
-    {
-        Archive archive;
-        std::string problem;
-        if (!archive.open(zip, &problem)) {
-            writeLog("decompressGame: %s: %s", zip.c_str(), problem.c_str());
-            onDecompressEvent(UnzipFailed, 0, 0);
-            return;
-        }
-        // The new tree is staged beside the installed one, which stays until the exchange.
-        std::string parent = paths.game.substr(0, paths.game.find_last_of('/') + 1);
-        if (!fu->directoryExists(parent)) fu->createDirectory(parent);
-        if (!enoughSpace(Decompress, parent, archive.uncompressedTotal())) return;
-    }
-    if (!prepareStaging(paths)) {
-        onDecompressEvent(UnzipFailed, 0, 0);
-        return;
-    }
-    uncompressDirAsync(
-        zip, paths.staging + "/",
-        [life = m_life](uint32_t kind, uint32_t a, uint32_t b) {
+    // Everything that touches many files runs here, off the UI thread: the leftover staging
+    // folder's removal, the extraction, and (through UnzipDone) the flush and the exchange.
+    auto run = [this, life = m_life, zip, paths] {
+        auto deliver = [&life](uint32_t kind, uint32_t a, uint32_t b) {
             std::lock_guard<std::recursive_mutex> lock(life->mutex);
             if (life->self) life->self->onDecompressEvent(kind, a, b);
-        },
-        true);
+        };
+        {
+            Archive archive;
+            std::string problem;
+            if (!archive.open(zip, &problem)) {
+                writeLog("decompressGame: %s: %s", zip.c_str(), problem.c_str());
+                deliver(UnzipFailed, 0, 0);
+                return;
+            }
+            // The new tree is staged beside the installed one, which stays until the exchange.
+            FileUtils* files = FileUtils::instance();
+            std::string parent = paths.game.substr(0, paths.game.find_last_of('/') + 1);
+            if (!files->directoryExists(parent)) files->createDirectory(parent);
+            std::lock_guard<std::recursive_mutex> lock(life->mutex);
+            if (life->self == nullptr || !enoughSpace(Decompress, parent, archive.uncompressedTotal()))
+                return;
+        }
+        if (!prepareStaging(paths)) {
+            deliver(UnzipFailed, 0, 0);
+            return;
+        }
+        const bool ok = uncompressDir(
+            zip.c_str(), (paths.staging + "/").c_str(),
+            [&deliver](uint32_t index, uint32_t total) { deliver(UnzipProgress, index, total); },
+            &m_stopExtraction);
+        if (!ok && m_stopExtraction.load()) {
+            // Nobody listens any more; the next start would remove this too.
+            discardStaging(paths);
+            return;
+        }
+        deliver(ok ? UnzipDone : UnzipFailed, 0, 0);
+    };
+    if (m_extractor.joinable()) m_extractor.join();
+    try {
+        m_extractor = std::thread(run);
+    } catch (const std::system_error& e) {
+        writeLog("can not start the extraction thread: %s", e.what());
+        onDecompressEvent(UnzipFailed, 0, 0);
+    }
 }
 
 bool Updater::enoughSpace(UpdaterState state, const std::string& path, uint64_t needed) {

@@ -45,7 +45,8 @@ public:
     static Updater* instance();
 
     // Tests and tools may run their own updater. Deleting it (on the UI thread) stops its transfers
-    // and silences every later callback; an extraction in progress runs to its end unobserved.
+    // and silences every later callback; an extraction in progress is stopped, its staging folder
+    // removed, and its thread joined (an exchange already running is finished first).
     Updater();
     ~Updater();
     Updater(const Updater&) = delete;
@@ -120,6 +121,8 @@ private:
     HTTPRequest* m_verRequest = nullptr;  // until its final callback
     DownloadFile* m_task = nullptr;       // until its final event
     std::thread m_starter;                // ends stale game processes at the start
+    std::thread m_extractor;              // extraction, then the exchange
+    std::atomic<bool> m_stopExtraction{false};
 };
 
 }  // namespace veltrano

@@ -336,7 +336,9 @@ int main(int argc, char** argv) {
     sendReport(1001);
 
     Shared shared;
-    Updater* updater = Updater::instance();
+    // Owned here rather than the process-wide one, so that returning from main joins its threads.
+    Updater engine;
+    Updater* updater = &engine;
     updater->m_callback = [&shared](Updater::UpdaterState state, Updater::UpdaterCode code, double a,
                                     double b) {
         std::lock_guard<std::mutex> lock(shared.mutex);

@@ -205,6 +205,43 @@ TEST_F(UpdaterRun, AnEngineDestroyedMidDownloadStopsAndTheNextOneFinishes) {
     EXPECT_TRUE(pumpUntil([] { return HTTPRequest::liveCount() == 0; }));
 }
 
+TEST_F(UpdaterRun, AnEngineDestroyedDuringExtractionIsJoinedAndTheNextOneFinishes) {
+    std::filesystem::create_directories(env.root() + "/many");
+    for (int i = 0; i < 400; ++i)
+        std::ofstream(env.root() + "/many/f" + std::to_string(1000 + i) + ".txt")
+            << std::string(4000, 'a' + i % 26);
+    pack("3.2.0", {"--no-dir-entries"}, "many");
+    writeConfig();
+    std::atomic<bool> extracting{false};
+    std::atomic<int> afterEnd{0};
+    std::atomic<bool> destroyed{false};
+    {
+        Updater* first = fresh();
+        first->m_callback = [&](Updater::UpdaterState s, Updater::UpdaterCode, double, double) {
+            if (destroyed) ++afterEnd;
+            if (s == Updater::Decompress) extracting = true;
+        };
+        first->start();
+        ASSERT_TRUE(pumpUntil([&] { return extracting.load(); }));
+        updaters.clear();  // joins the extraction thread, wherever it was
+        destroyed = true;
+    }
+    EXPECT_EQ(afterEnd.load(), 0);
+    // A stopped extraction leaves no staging folder; a finished one left a complete game.
+    EXPECT_FALSE(env.exists("game.veltrano-staging"));
+    if (env.exists("game/version")) {
+        EXPECT_EQ(env.readFile("game/f1399.txt"), std::string(4000, 'a' + 399 % 26));
+    }
+
+    std::filesystem::remove_all(env.path("game"));
+    Updater* second = fresh();
+    std::vector<Event> events = run(second);
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.back().code, Updater::Ok);
+    EXPECT_EQ(env.readFile("game/f1000.txt"), std::string(4000, 'a'));
+    updaters.clear();
+}
+
 TEST_F(UpdaterRun, ManifestHandlingEndsTheRunOnce) {
     writeConfig();
     Updater* updater = fresh();

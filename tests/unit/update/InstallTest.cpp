@@ -75,6 +75,9 @@ TEST_F(InstallTest, StartRepairsWhatAnInterruptedUpdateLeft) {
         if (!c.game && c.old) {
             EXPECT_EQ(env.readFile("game/bin/run.sh"), "#!/bin/sh\n");
         }
+        // The leftovers go when the run starts, on its worker thread.
+        recoverInterruptedInstall(paths);
+        EXPECT_EQ(env.readFile("game/version"), c.expectedVersion);
         EXPECT_FALSE(env.exists("game.veltrano-staging"));
         EXPECT_FALSE(env.exists("game.veltrano-old"));
         EXPECT_NE(log().find(c.logged), std::string::npos) << log();
