@@ -1,8 +1,5 @@
 #include "config/Log.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -12,6 +9,7 @@
 #include <vector>
 
 #include "config/LauncherConfig.h"
+#include "platform/File.h"
 
 namespace veltrano {
 
@@ -54,22 +52,12 @@ bool formatMessage(const char* format, va_list args, std::vector<char>* out) {
     }
 }
 
-void writeAll(int fd, const std::string& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        done += static_cast<size_t>(n);
-    }
-}
-
 }  // namespace
 
 std::string timeStamp() {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
-    localtime_r(&now, &local);
+    localTime(now, &local);
     char buf[64];
     std::snprintf(buf, sizeof buf, "%4d/%02d/%02d %02d:%02d:%02d", local.tm_year + 1900, local.tm_mon + 1,
                   local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
@@ -107,10 +95,7 @@ void writeLog(const char* format, ...) {
     }
     line += "\r\r\n";
 
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) return;
-    writeAll(fd, line);
-    ::close(fd);
+    appendToFile(path, line);
 }
 
 }  // namespace veltrano

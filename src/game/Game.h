@@ -2,9 +2,9 @@
 // The game's process: ending stale copies before an update and starting it once the player has
 // logged in. Used by the launcher window and by the headless runner alike.
 
-#include <sys/types.h>
-
 #include <string>
+
+#include "platform/Process.h"
 
 namespace veltrano {
 
@@ -54,7 +54,7 @@ public:
     // The command line startGame would use now.
     std::string gameCommandLine() const;
     // Process id of the last game started, 0 when none.
-    pid_t startedPid() const { return startedPid_; }
+    ProcessId startedPid() const { return startedPid_; }
 
 private:
     GameStartHost* host_;
@@ -62,7 +62,7 @@ private:
     std::string uid_;
     std::string gameToken_;
     std::string callbackInfo_;
-    pid_t startedPid_ = 0;
+    ProcessId startedPid_ = 0;
 };
 
 // Ends every process of the current user whose executable is named exactly exeName (case matters).

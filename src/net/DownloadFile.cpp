@@ -1,7 +1,5 @@
 #include "net/DownloadFile.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -11,6 +9,7 @@
 #include "config/Log.h"
 #include "net/HTTPRequest.h"
 #include "net/Scheduler.h"
+#include "platform/File.h"
 
 namespace veltrano {
 
@@ -19,15 +18,14 @@ namespace {
 constexpr size_t kJoinBufferSize = 1 << 20;
 
 bool regularFileSize(const std::string& path, uint64_t* size) {
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    *size = static_cast<uint64_t>(st.st_size);
+    PathInfo info;
+    if (!pathInfo(path, &info) || !info.regular) return false;
+    *size = info.size;
     return true;
 }
 
 bool pathExists(const std::string& path) {
-    struct stat st {};
-    return lstat(path.c_str(), &st) == 0;
+    return pathInfo(path, nullptr, false);
 }
 
 uint64_t firstByte(const DownloadSegment& s) {
@@ -82,7 +80,7 @@ void DownloadFile::startSegment(size_t index) {
     if (regularFileSize(seg.tmpPath, &size)) {
         if (first + size > seg.end) {
             // Longer than the range, or already whole: nothing says which plan wrote it.
-            std::remove(seg.tmpPath.c_str());
+            deleteFile(seg.tmpPath);
         } else {
             present = size;  // also resumes a piece that lacks only its last byte
         }
@@ -166,7 +164,7 @@ void DownloadFile::onRequestEvent(size_t index, uint64_t present, int state, HTT
 
 void DownloadFile::failAttempt(size_t index) {
     DownloadSegment& seg = segments_[index];
-    std::remove(seg.tmpPath.c_str());
+    deleteFile(seg.tmpPath);
     seg.start = firstByte(seg);
     seg.downloaded = 0;
     ++seg.retries;
@@ -199,11 +197,11 @@ void DownloadFile::joinSegments() {
             break;
         }
     }
-    if (ok && pathExists(savePath_) && std::remove(savePath_.c_str()) != 0) {
+    if (ok && pathExists(savePath_) && !deleteFile(savePath_)) {
         writeLog("cannot replace %s: %s", savePath_.c_str(), std::strerror(errno));
         ok = false;
     }
-    FILE* out = ok ? std::fopen(savePath_.c_str(), "wb") : nullptr;
+    FILE* out = ok ? openFile(savePath_, "wb") : nullptr;
     if (ok && !out) {
         writeLog("cannot create %s: %s", savePath_.c_str(), std::strerror(errno));
         ok = false;
@@ -212,7 +210,7 @@ void DownloadFile::joinSegments() {
     if (ok) buffer.resize(kJoinBufferSize);
     for (size_t i = 0; ok && i < segments_.size(); ++i) {
         const DownloadSegment& seg = segments_[i];
-        FILE* in = std::fopen(seg.tmpPath.c_str(), "rb");
+        FILE* in = openFile(seg.tmpPath, "rb");
         if (!in) {
             writeLog("cannot read %s: %s", seg.tmpPath.c_str(), std::strerror(errno));
             ok = false;
@@ -240,11 +238,11 @@ void DownloadFile::joinSegments() {
     }
     if (!ok) {
         // The pieces stay for a later run; a half-joined file must not pass for the download.
-        if (out) std::remove(savePath_.c_str());
+        if (out) deleteFile(savePath_);
         finish(kDownloadFileFailed);
         return;
     }
-    for (const auto& seg : segments_) std::remove(seg.tmpPath.c_str());
+    for (const auto& seg : segments_) deleteFile(seg.tmpPath);
     finish(kDownloadFileCompleted);
 }
 

@@ -1,12 +1,17 @@
 #include "platform/FileUtils.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/File.h"
+#ifdef _WIN32
+#include "platform/FileUtilsWin32.h"
+using PlatformFileUtils = veltrano::FileUtilsWin32;
+#else
 #include "platform/FileUtilsPosix.h"
+using PlatformFileUtils = veltrano::FileUtilsPosix;
+#endif
 
 namespace veltrano {
 
@@ -109,7 +114,7 @@ std::string normalizeName(std::string name) {
 
 FileUtils* FileUtils::instance() {
     static FileUtils* shared = [] {
-        FileUtils* created = new FileUtilsPosix();
+        FileUtils* created = new PlatformFileUtils();
         if (!created->init()) {
             delete created;
             return static_cast<FileUtils*>(nullptr);
@@ -237,17 +242,16 @@ ReadStatus FileUtils::readCounted(const std::string& path, ResizableBuffer* buff
     if (resolved.empty() || !fileExistsInternal(resolved)) return ReadStatus::Missing;
 
     // Only regular files: opening a FIFO or a device could block for ever.
-    struct stat before;
-    if (stat(toNativePath(resolved).c_str(), &before) != 0 || !S_ISREG(before.st_mode))
-        return ReadStatus::CannotOpen;
-    FILE* f = std::fopen(toNativePath(resolved).c_str(), "rbe");
+    PathInfo before;
+    if (!pathInfo(resolved, &before) || !before.regular) return ReadStatus::CannotOpen;
+    FILE* f = openFile(resolved, "rb");
     if (!f) return ReadStatus::CannotOpen;
-    struct stat st;
-    if (fstat(fileno(f), &st) != 0 || st.st_size < 0) {
+    PathInfo st;
+    if (!openFileInfo(f, &st) || static_cast<uint64_t>(static_cast<size_t>(st.size)) != st.size) {
         std::fclose(f);
         return ReadStatus::CannotRead;
     }
-    const size_t size = static_cast<size_t>(st.st_size);
+    const size_t size = static_cast<size_t>(st.size);
     buffer->resize(size);
     if (size == 0) {
         std::fclose(f);
@@ -295,7 +299,7 @@ Data FileUtils::readBytes(const std::string& path) {
 
 bool FileUtils::writeRaw(const void* bytes, size_t size, const std::string& path, const char* mode) {
     if (path.empty() || !mode) return false;
-    FILE* f = std::fopen(toNativePath(anchored(path)).c_str(), mode);
+    FILE* f = openFile(anchored(path), mode);
     if (!f) return false;
     bool ok = size == 0 || std::fwrite(bytes, 1, size, f) == size;
     if (std::fclose(f) != 0) ok = false;

@@ -20,7 +20,8 @@ bool getMachineId(std::string& out);
 
 // Report field "platform".
 std::string getPlatformName();
-// Report field "system_brand": the distribution's ID ("linux" when the release file has none).
+// Report field "system_brand": the distribution's ID ("linux" when the release file has none);
+// "Microsoft" on Windows.
 std::string getSystemBrand();
 
 // The pieces above, from given facts.

@@ -1,6 +1,5 @@
 #include "update/Unzip.h"
 
-#include <sys/stat.h>
 #include <unzip.h>
 
 #include <cerrno>
@@ -10,6 +9,7 @@
 #include <vector>
 
 #include "config/Log.h"
+#include "platform/File.h"
 #include "platform/FileUtils.h"
 #include "util/Encoding.h"
 
@@ -17,7 +17,7 @@ namespace veltrano {
 
 namespace {
 
-// minizip's stdio functions, except that the UTF-8 path goes through the narrow code page.
+// minizip's stdio functions, except that the UTF-8 path is opened through the platform layer.
 voidpf ZCALLBACK openArchive(voidpf, const void* filename, int mode) {
     if (filename == nullptr) return nullptr;
     const char* fopenMode = nullptr;
@@ -28,8 +28,7 @@ voidpf ZCALLBACK openArchive(voidpf, const void* filename, int mode) {
     else if (mode & ZLIB_FILEFUNC_MODE_CREATE)
         fopenMode = "wb";
     if (fopenMode == nullptr) return nullptr;
-    std::string narrow = utf8ToAnsi(static_cast<const char*>(filename));
-    return std::fopen(narrow.c_str(), fopenMode);
+    return openFile(static_cast<const char*>(filename), fopenMode);
 }
 
 unzFile openZip(const char* path) {
@@ -62,15 +61,15 @@ void createPrefixes(const std::string& dest, const std::string& name) {
 }
 
 // Unix permission bits stored by the archiver, so that the game executable stays executable.
-mode_t unixMode(const unz_file_info64& info) {
+unsigned unixMode(const unz_file_info64& info) {
     if ((info.version >> 8) != 3) return 0;
-    mode_t mode = static_cast<mode_t>((info.external_fa >> 16) & 0777);
+    unsigned mode = static_cast<unsigned>((info.external_fa >> 16) & 0777);
     return mode == 0 ? 0 : (mode | 0600);
 }
 
 // minizip refuses an archive without entries; it is still a valid (empty) archive.
 bool isEmptyArchive(const char* path) {
-    FILE* f = std::fopen(utf8ToAnsi(path).c_str(), "rb");
+    FILE* f = openFile(path, "rb");
     if (f == nullptr) return false;
     unsigned char record[22];
     size_t n = std::fread(record, 1, sizeof record, f);
@@ -165,7 +164,7 @@ bool uncompressDir(const char* zipPath, const char* destDir, const UnzipProgress
             }
             entryOpen = true;
             const std::string tmpPath = finalPath + ".tmp";
-            out = std::fopen(utf8ToAnsi(tmpPath).c_str(), "wb");
+            out = openFile(tmpPath, "wb");
             if (out == nullptr) {
                 writeLog("can not open destination file %s", finalPath.c_str());
                 return failWith();
@@ -198,7 +197,7 @@ bool uncompressDir(const char* zipPath, const char* destDir, const UnzipProgress
                          std::strerror(errno));
                 return failWith();
             }
-            if (mode_t mode = unixMode(info)) ::chmod(tmpPath.c_str(), mode);
+            if (unsigned mode = unixMode(info)) setPermissions(tmpPath, mode);
             FileUtils* fu = FileUtils::instance();
             errno = 0;
             if (fu == nullptr || !fu->renameFile(tmpPath, finalPath)) {
