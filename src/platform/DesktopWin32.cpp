@@ -64,12 +64,13 @@ bool createShortcut(const std::string& target, const std::string& arguments, con
     bool ok = SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
                                          reinterpret_cast<void**>(&link)));
     if (ok) {
+        // The shell keeps these texts as given and other programs read them with "\" only.
         const size_t cut = target.find_last_of("/\\");
-        link->SetPath(toWide(target).c_str());
+        link->SetPath(toWidePath(target).c_str());
         link->SetWorkingDirectory(
-            toWide(cut == std::string::npos ? std::string() : target.substr(0, cut)).c_str());
+            toWidePath(cut == std::string::npos ? std::string() : target.substr(0, cut)).c_str());
         link->SetArguments(toWide(arguments).c_str());
-        if (!iconPath.empty()) link->SetIconLocation(toWide(iconPath).c_str(), 0);
+        if (!iconPath.empty()) link->SetIconLocation(toWidePath(iconPath).c_str(), 0);
         ok = SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))) &&
              SUCCEEDED(file->Save(toWide(shortcutPath).c_str(), FALSE));
     }
