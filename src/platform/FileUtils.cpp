@@ -101,6 +101,13 @@ void replaceAll(std::string& s, const std::string& from, const std::string& to) 
         s.replace(pos, from.size(), to);
 }
 
+std::string forwardSlashes(std::string s) {
+    for (auto& c : s) {
+        if (c == '\\') c = '/';
+    }
+    return s;
+}
+
 std::string normalizeName(std::string name) {
     if (name.size() > 2 && name[0] == '.' && (name[1] == '/' || name[1] == '\\')) name.erase(0, 2);
     replaceAll(name, ".\\", "\\");
@@ -174,8 +181,12 @@ std::string FileUtils::fullPath(const std::string& name) {
     return std::string();
 }
 
-std::string FileUtils::pathForFilename(const std::string& name, const std::string& resolutionOrder,
-                                       const std::string& searchPath) {
+std::string FileUtils::pathForFilename(const std::string& rawName, const std::string& rawOrder,
+                                       const std::string& rawSearchPath) {
+    // Either separator is taken in every piece.
+    const std::string name = forwardSlashes(rawName);
+    const std::string resolutionOrder = forwardSlashes(rawOrder);
+    const std::string searchPath = forwardSlashes(rawSearchPath);
     std::string file = name;
     std::string dirPart;
     const size_t slash = name.find_last_of('/');
@@ -188,9 +199,9 @@ std::string FileUtils::pathForFilename(const std::string& name, const std::strin
 
 std::string FileUtils::fullPathForDirectoryAndFilename(const std::string& directory,
                                                        const std::string& filename) {
-    std::string path = directory;
+    std::string path = forwardSlashes(directory);
     if (!path.empty() && path.back() != '/') path += '/';
-    path += filename;
+    path += forwardSlashes(filename);
     return fileExistsInternal(path) ? path : std::string();
 }
 

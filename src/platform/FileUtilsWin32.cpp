@@ -121,16 +121,6 @@ bool FileUtilsWin32::directoryExistsInternal(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-std::string FileUtilsWin32::pathForFilename(const std::string& name, const std::string& resolutionOrder,
-                                            const std::string& searchPath) {
-    return FileUtils::pathForFilename(slashes(name), slashes(resolutionOrder), slashes(searchPath));
-}
-
-std::string FileUtilsWin32::fullPathForDirectoryAndFilename(const std::string& directory,
-                                                            const std::string& filename) {
-    return FileUtils::fullPathForDirectoryAndFilename(slashes(directory), slashes(filename));
-}
-
 bool FileUtilsWin32::createDirectory(const std::string& path) {
     if (path.empty()) return false;
     if (directoryExists(path)) return true;
