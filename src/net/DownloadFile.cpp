@@ -12,6 +12,7 @@
 #include "config/Log.h"
 #include "net/HTTPRequest.h"
 #include "net/Scheduler.h"
+#include "platform/File.h"
 #include "platform/PositionalFile.h"
 #include "util/Encoding.h"
 
