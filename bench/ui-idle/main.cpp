@@ -209,8 +209,9 @@ int main(int argc, char** argv) {
     pid_t xvfb = -1, server = -1, idle = -1, busy = -1;
     int status = 1;
     do {
-        std::string display = firstLine(
-            {"/usr/bin/Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"}, &xvfb);
+        std::string display = firstLine({"/usr/bin/Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24",
+                                         "-nolisten", "tcp", "-noreset"},
+                                        &xvfb);
         if (display.empty()) {
             fprintf(stderr, "bench_ui_idle: Xvfb did not start\n");
             break;

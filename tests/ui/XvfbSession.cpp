@@ -20,14 +20,15 @@ XvfbSession::~XvfbSession() {
 namespace {
 
 // Starts Xvfb on a display it picks itself (the first free one, claimed under its lock file, so two
-// sessions starting at once never share one); the pid once it reports the display, or -1.
+// sessions starting at once never share one); the pid once it reports the display, or -1. No reset:
+// the server would otherwise restart when its last client leaves, refusing the next one meanwhile.
 pid_t startXvfb(int* display) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return -1;
     std::string error;
-    pid_t pid =
-        spawnChild({"/usr/bin/Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"},
-                   fds[1], &error);
+    pid_t pid = spawnChild(
+        {"/usr/bin/Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"},
+        fds[1], &error);
     close(fds[1]);
     std::string number;
     pollfd p{fds[0], POLLIN, 0};

@@ -163,8 +163,9 @@ TEST(DemoEndToEnd, PlayerPressesPlayAndTheGameStartsWithTheLogin) {
     int displayPipe[2];
     ASSERT_EQ(pipe(displayPipe), 0);
     ChildGuard xvfb;
-    xvfb.pid = spawnChild({"Xvfb", "-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"},
-                          displayPipe[1], nullptr);
+    xvfb.pid =
+        spawnChild({"Xvfb", "-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp", "-noreset"},
+                   displayPipe[1], nullptr);
     ASSERT_GT(xvfb.pid, 0);
     close(displayPipe[1]);
     std::string number;
