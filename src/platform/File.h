@@ -30,6 +30,21 @@ bool openFileInfo(FILE* file, PathInfo* info);
 // Sets the POSIX permission bits; Windows keeps only whether the owner may write (read-only).
 bool setPermissions(const std::string& path, unsigned permissions);
 
+// Creates a new file for writing ("wb") only when nothing is at the path, never through a link.
+// Null on failure (errno tells why: EEXIST when something is there).
+FILE* openNewFile(const std::string& path);
+// Sets the POSIX permission bits of an open stream; Windows keeps only whether the owner may write.
+bool setOpenFilePermissions(FILE* file, unsigned permissions);
+// Closes a stream that was written; false when its data could not be written out. On Windows the
+// data is also flushed to the disk here, since Windows lets no user flush a whole file system.
+bool closeWrittenFile(FILE* file);
+
+// Makes one folder; true also when a real folder (not a link to one) is already there.
+bool createDirectoryNoFollow(const std::string& path);
+
+// Moves a file over another in one step (the target is replaced when it exists).
+bool replaceFile(const std::string& from, const std::string& to);
+
 // Removes one file (not a folder). False when it could not be removed.
 bool deleteFile(const std::string& path);
 

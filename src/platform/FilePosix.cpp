@@ -49,6 +49,38 @@ bool setPermissions(const std::string& path, unsigned permissions) {
     return chmod(path.c_str(), static_cast<mode_t>(permissions & 07777)) == 0;
 }
 
+FILE* openNewFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) return nullptr;
+    FILE* file = fdopen(fd, "wb");
+    if (!file) {
+        const int error = errno;
+        ::close(fd);
+        unlink(path.c_str());
+        errno = error;
+    }
+    return file;
+}
+
+bool setOpenFilePermissions(FILE* file, unsigned permissions) {
+    return file && fchmod(fileno(file), static_cast<mode_t>(permissions & 07777)) == 0;
+}
+
+bool closeWrittenFile(FILE* file) {
+    // Reaching the disk is left to one flush of the whole file system, far cheaper than one per file.
+    return file && std::fclose(file) == 0;
+}
+
+bool createDirectoryNoFollow(const std::string& path) {
+    if (mkdir(path.c_str(), 0755) == 0) return true;
+    struct stat st {};
+    return errno == EEXIST && lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool replaceFile(const std::string& from, const std::string& to) {
+    return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
 bool deleteFile(const std::string& path) {
     return !path.empty() && unlink(path.c_str()) == 0;
 }

@@ -200,7 +200,8 @@ bool FileUtilsWin32::renameFile(const std::string& oldPath, const std::string& n
     if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
         (attributes & FILE_ATTRIBUTE_READONLY))
         SetFileAttributesW(to.c_str(), attributes & ~DWORD(FILE_ATTRIBUTE_READONLY));
-    return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED) != 0;
+    return MoveFileExW(from.c_str(), to.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
 uint64_t FileUtilsWin32::fileSize(const std::string& path) {
@@ -209,6 +210,21 @@ uint64_t FileUtilsWin32::fileSize(const std::string& path) {
     if (!GetFileAttributesExW(toWide(anchored(path)).c_str(), GetFileExInfoStandard, &data)) return 0;
     if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return 0;
     return (uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+bool FileUtilsWin32::freeSpace(const std::string& path, uint64_t* bytes) {
+    if (path.empty()) return false;
+    ULARGE_INTEGER available{};
+    // The path need not be a folder root; the quota of this user is what counts.
+    if (!GetDiskFreeSpaceExW(toWidePath(anchored(path)).c_str(), &available, nullptr, nullptr)) return false;
+    *bytes = available.QuadPart;
+    return true;
+}
+
+bool FileUtilsWin32::syncFileSystem(const std::string& path) {
+    // Flushing a whole volume needs an administrator, so every extracted file is flushed as it is
+    // closed (closeWrittenFile) and the renames are made write-through; here only the path is checked.
+    return !path.empty() && GetFileAttributesW(toWidePath(anchored(path)).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 }  // namespace veltrano

@@ -19,6 +19,8 @@ public:
     bool removeFile(const std::string& path) override;
     bool renameFile(const std::string& oldPath, const std::string& newPath) override;
     uint64_t fileSize(const std::string& path) override;
+    bool freeSpace(const std::string& path, uint64_t* bytes) override;
+    bool syncFileSystem(const std::string& path) override;
     bool init() override;
 
 protected:

@@ -2,7 +2,11 @@
 
 #include <windows.h>
 
+#include <fcntl.h>
 #include <io.h>
+
+#include <cerrno>
+#include <cstdio>
 
 #include "platform/Wide.h"
 
@@ -24,6 +28,30 @@ void describe(DWORD attributes, DWORD sizeHigh, DWORD sizeLow, const FILETIME& w
     info->modified = unixSeconds(written);
     info->permissions = (attributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0644;
     if (info->directory) info->permissions |= 0111;
+}
+
+// Callers log strerror(errno); the system's own codes mean nothing to it.
+void setErrnoFromSystem() {
+    switch (GetLastError()) {
+        case ERROR_FILE_EXISTS:
+        case ERROR_ALREADY_EXISTS:
+            errno = EEXIST;
+            break;
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+            errno = ENOENT;
+            break;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+            errno = EACCES;
+            break;
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL:
+            errno = ENOSPC;
+            break;
+        default:
+            errno = EIO;
+    }
 }
 
 }  // namespace
@@ -64,6 +92,71 @@ bool setPermissions(const std::string& path, unsigned permissions) {
     if (wanted == attributes) return true;
     if (wanted == 0) wanted = FILE_ATTRIBUTE_NORMAL;
     return SetFileAttributesW(wide.c_str(), wanted) != 0;
+}
+
+FILE* openNewFile(const std::string& path) {
+    if (path.empty()) return nullptr;
+    // CREATE_NEW fails on anything at the path, a link included, so nothing is written through one.
+    HANDLE h = CreateFileW(toWidePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                           nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        setErrnoFromSystem();
+        return nullptr;
+    }
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | _O_BINARY | _O_NOINHERIT);
+    if (fd < 0) {
+        CloseHandle(h);
+        DeleteFileW(toWidePath(path).c_str());
+        return nullptr;
+    }
+    FILE* file = _fdopen(fd, "wb");
+    if (!file) {
+        _close(fd);
+        DeleteFileW(toWidePath(path).c_str());
+    }
+    return file;
+}
+
+bool setOpenFilePermissions(FILE* file, unsigned permissions) {
+    if (!file) return false;
+    const intptr_t handle = _get_osfhandle(_fileno(file));
+    if (handle == -1) return false;
+    FILE_BASIC_INFO basic{};
+    if (!GetFileInformationByHandleEx(reinterpret_cast<HANDLE>(handle), FileBasicInfo, &basic, sizeof basic))
+        return false;
+    const DWORD was = basic.FileAttributes;
+    DWORD wanted =
+        (permissions & 0200) ? was & ~DWORD(FILE_ATTRIBUTE_READONLY) : was | FILE_ATTRIBUTE_READONLY;
+    if (wanted == was) return true;
+    if (wanted == 0) wanted = FILE_ATTRIBUTE_NORMAL;
+    basic.FileAttributes = wanted;
+    return SetFileInformationByHandle(reinterpret_cast<HANDLE>(handle), FileBasicInfo, &basic,
+                                      sizeof basic) != 0;
+}
+
+bool closeWrittenFile(FILE* file) {
+    if (!file) return false;
+    bool ok = std::fflush(file) == 0;
+    const intptr_t handle = _get_osfhandle(_fileno(file));
+    ok = ok && handle != -1 && FlushFileBuffers(reinterpret_cast<HANDLE>(handle));
+    return std::fclose(file) == 0 && ok;
+}
+
+bool createDirectoryNoFollow(const std::string& path) {
+    const std::wstring wide = toWidePath(path);
+    if (CreateDirectoryW(wide.c_str(), nullptr)) return true;
+    if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+           !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+bool replaceFile(const std::string& from, const std::string& to) {
+    if (MoveFileExW(toWidePath(from).c_str(), toWidePath(to).c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    setErrnoFromSystem();
+    return false;
 }
 
 bool deleteFile(const std::string& path) {
