@@ -6,7 +6,8 @@
 #   VELTRANO_MINGW_TRIPLE  i686-w64-mingw32 (default) or x86_64-w64-mingw32 for 64-bit programs
 #   BUILD_DIR              build folder (default: build-windows)
 #   VELTRANO_TARGETS       build only these targets (default: all)
-# With the argument "deps" it stops once the packages and the cached libraries are there.
+# With the argument "deps" it stops once the packages and the cached libraries are there; with
+# "has-deps" it only tells, by its exit code, whether the cached libraries are already built.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$PWD
@@ -17,6 +18,13 @@ deps=${VELTRANO_WINDEPS:-$HOME/.cache/veltrano-windeps}
 prefix=$deps/$triple
 build_dir=${BUILD_DIR:-build-windows}
 jobs=$(nproc)
+
+if [ "${1:-}" = has-deps ]; then
+  for f in lib/libcurl.a lib/libminizip.a lib/libgtest.a include/rapidjson/rapidjson.h; do
+    [ -f "$prefix/$f" ] || exit 1
+  done
+  exit 0
+fi
 
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"

@@ -4,9 +4,19 @@
 # kernel), the same sources are also built as 64-bit programs into build-windows64/ and those are
 # tested under wine64, and the script says so.
 #   VELTRANO_CTEST_ARGS  extra ctest arguments
+# With the argument "has-deps" it only tells, by its exit code, whether the cross-built libraries it
+# needs are already cached (building them takes about 25 minutes).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$PWD
+
+if [ "${1:-}" = has-deps ]; then
+  scripts/build-windows.sh has-deps || exit 1
+  # The 64-bit libraries are needed too where 32-bit programs cannot run.
+  /usr/lib/wine/wine --version >/dev/null 2>&1 && exit 0
+  VELTRANO_MINGW_TRIPLE=x86_64-w64-mingw32 scripts/build-windows.sh has-deps
+  exit
+fi
 
 scripts/build-windows.sh deps
 
