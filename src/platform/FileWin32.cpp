@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "platform/Wide.h"
+#include "platform/Win32Error.h"
 
 namespace veltrano {
 
@@ -28,30 +29,6 @@ void describe(DWORD attributes, DWORD sizeHigh, DWORD sizeLow, const FILETIME& w
     info->modified = unixSeconds(written);
     info->permissions = (attributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0644;
     if (info->directory) info->permissions |= 0111;
-}
-
-// Callers log strerror(errno); the system's own codes mean nothing to it.
-void setErrnoFromSystem() {
-    switch (GetLastError()) {
-        case ERROR_FILE_EXISTS:
-        case ERROR_ALREADY_EXISTS:
-            errno = EEXIST;
-            break;
-        case ERROR_FILE_NOT_FOUND:
-        case ERROR_PATH_NOT_FOUND:
-            errno = ENOENT;
-            break;
-        case ERROR_ACCESS_DENIED:
-        case ERROR_SHARING_VIOLATION:
-            errno = EACCES;
-            break;
-        case ERROR_DISK_FULL:
-        case ERROR_HANDLE_DISK_FULL:
-            errno = ENOSPC;
-            break;
-        default:
-            errno = EIO;
-    }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cerrno>
 
 #include "platform/Wide.h"
+#include "platform/Win32Error.h"
 
 namespace veltrano {
 
@@ -12,25 +13,6 @@ namespace {
 
 HANDLE handleOf(intptr_t handle) {
     return reinterpret_cast<HANDLE>(handle);
-}
-
-int errnoOf(DWORD error) {
-    switch (error) {
-        case ERROR_DISK_FULL:
-        case ERROR_HANDLE_DISK_FULL:
-            return ENOSPC;
-        case ERROR_FILE_NOT_FOUND:
-        case ERROR_PATH_NOT_FOUND:
-            return ENOENT;
-        case ERROR_ACCESS_DENIED:
-        case ERROR_SHARING_VIOLATION:
-        case ERROR_LOCK_VIOLATION:
-            return EACCES;
-        case ERROR_FILE_TOO_LARGE:
-            return EFBIG;
-        default:
-            return EIO;
-    }
 }
 
 std::string describe(DWORD error) {
@@ -47,7 +29,7 @@ std::string describe(DWORD error) {
 // Records the last system error both as text and in errno.
 std::string lastError() {
     const DWORD error = GetLastError();
-    errno = errnoOf(error);
+    errno = errnoFromSystemError(error);
     return describe(error);
 }
 

@@ -18,6 +18,7 @@
 #include "platform/Desktop.h"
 #include "platform/File.h"
 #include "platform/FileUtils.h"
+#include "platform/PositionalFile.h"
 #include "platform/Process.h"
 #include "platform/SingleInstance.h"
 #include "platform/Wide.h"
@@ -108,6 +109,8 @@ TEST_F(WindowsPlatformTest, AnArchiveInAChineseFolderIsExtractedIntoOne) {
     ASSERT_TRUE(zip.open(plain));
     ASSERT_TRUE(zip.addBytes("version", "3.0.1"));
     ASSERT_TRUE(zip.addBytes("数据/地图.bin", std::string("\x00\x01\x02\xff", 4)));
+    // A later entry of the same name replaces the file the earlier one made.
+    ASSERT_TRUE(zip.addBytes("version", "3.0.2"));
     ASSERT_TRUE(zip.close());
     const std::string archive = root + "游戏.zip";
     ASSERT_TRUE(files->renameFile(plain, archive));
@@ -115,7 +118,7 @@ TEST_F(WindowsPlatformTest, AnArchiveInAChineseFolderIsExtractedIntoOne) {
     const std::string dest = root + "安装/";
     ASSERT_TRUE(files->createDirectory(dest));
     ASSERT_TRUE(uncompressDir(archive.c_str(), dest.c_str(), nullptr));
-    EXPECT_EQ(files->readText(dest + "version"), "3.0.1");
+    EXPECT_EQ(files->readText(dest + "version"), "3.0.2");
     EXPECT_EQ(files->readText(dest + "数据/地图.bin"), std::string("\x00\x01\x02\xff", 4));
 }
 
@@ -157,6 +160,38 @@ TEST_F(WindowsPlatformTest, SizesBeyondFourGigabytesAreWhole) {
     CloseHandle(h);
     if (!sized) GTEST_SKIP() << "the file system here cannot hold a 5 GiB file";
     EXPECT_EQ(files->fileSize(big), uint64_t(5) << 30);
+}
+
+TEST_F(WindowsPlatformTest, PositionalFilesReachOffsetsBeyondFourGigabytes) {
+    const std::string path = root + "下载.part";
+    PositionalFile file;
+    ASSERT_TRUE(file.open(path, true)) << file.error();
+    ASSERT_TRUE(file.reset(100)) << file.error();
+    uint64_t size = 0;
+    ASSERT_TRUE(file.size(&size));
+    EXPECT_EQ(size, 100u);
+
+    const uint64_t far = (uint64_t(4) << 30) + 10;
+    if (!file.writeAt("tail", 4, far)) GTEST_SKIP() << "the file system here cannot hold a 4 GiB file";
+    ASSERT_TRUE(file.writeAt("head", 4, 0));
+    ASSERT_TRUE(file.size(&size));
+    EXPECT_EQ(size, far + 4);
+
+    char got[8] = {};
+    EXPECT_EQ(file.readAt(got, 4, far), 4);
+    EXPECT_EQ(std::string(got, 4), "tail") << "not wrapped around to offset 10";
+    EXPECT_EQ(file.readAt(got, 4, 10), 4);
+    EXPECT_EQ(std::string(got, 4), std::string(4, '\0'));
+    EXPECT_EQ(file.readAt(got, 8, far + 2), 2) << "short only at the end";
+    EXPECT_EQ(file.readAt(got, 4, far + 4), 0);
+    file.close();
+
+    PositionalFile reader;
+    ASSERT_TRUE(reader.openForReading(path)) << reader.error();
+    EXPECT_EQ(reader.readAt(got, 4, 0), 4);
+    EXPECT_EQ(std::string(got, 4), "head");
+    EXPECT_FALSE(reader.writeAt("x", 1, 0)) << "opened for reading only";
+    EXPECT_FALSE(reader.openForReading(root)) << "a folder is no file";
 }
 
 TEST_F(WindowsPlatformTest, ASecondInstanceIsRefusedByTheNamedMutex) {
