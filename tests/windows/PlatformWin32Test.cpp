@@ -171,19 +171,19 @@ TEST_F(WindowsPlatformTest, PositionalFilesReachOffsetsBeyondFourGigabytes) {
     ASSERT_TRUE(file.size(&size));
     EXPECT_EQ(size, 100u);
 
-    const uint64_t far = (uint64_t(4) << 30) + 10;
-    if (!file.writeAt("tail", 4, far)) GTEST_SKIP() << "the file system here cannot hold a 4 GiB file";
+    const uint64_t beyond = (uint64_t(4) << 30) + 10;
+    if (!file.writeAt("tail", 4, beyond)) GTEST_SKIP() << "the file system here cannot hold a 4 GiB file";
     ASSERT_TRUE(file.writeAt("head", 4, 0));
     ASSERT_TRUE(file.size(&size));
-    EXPECT_EQ(size, far + 4);
+    EXPECT_EQ(size, beyond + 4);
 
     char got[8] = {};
-    EXPECT_EQ(file.readAt(got, 4, far), 4);
+    EXPECT_EQ(file.readAt(got, 4, beyond), 4);
     EXPECT_EQ(std::string(got, 4), "tail") << "not wrapped around to offset 10";
     EXPECT_EQ(file.readAt(got, 4, 10), 4);
     EXPECT_EQ(std::string(got, 4), std::string(4, '\0'));
-    EXPECT_EQ(file.readAt(got, 8, far + 2), 2) << "short only at the end";
-    EXPECT_EQ(file.readAt(got, 4, far + 4), 0);
+    EXPECT_EQ(file.readAt(got, 8, beyond + 2), 2) << "short only at the end";
+    EXPECT_EQ(file.readAt(got, 4, beyond + 4), 0);
     file.close();
 
     PositionalFile reader;
