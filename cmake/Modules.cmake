@@ -10,10 +10,21 @@ function(veltrano_warnings target)
   endif()
 endfunction()
 
+# Keeps the sources of this system: <name>Win32.cpp only on Windows, <name>Posix.cpp everywhere else.
+function(veltrano_platform_sources var)
+  if(WIN32)
+    list(FILTER ${var} EXCLUDE REGEX "Posix\\.cpp$")
+  else()
+    list(FILTER ${var} EXCLUDE REGEX "Win32\\.cpp$")
+  endif()
+  set(${var} ${${var}} PARENT_SCOPE)
+endfunction()
+
 # veltrano_module(name DEPS ...): src/<name>/*.cpp as the static library veltrano_<name>.
 function(veltrano_module name)
   cmake_parse_arguments(M "" "" "DEPS" ${ARGN})
   file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/${name}/*.cpp)
+  veltrano_platform_sources(sources)
   if(sources)
     add_library(veltrano_${name} STATIC ${sources})
     target_include_directories(veltrano_${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)

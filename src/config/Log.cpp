@@ -1,11 +1,5 @@
 #include "config/Log.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <pthread.h>
-#include <signal.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -18,6 +12,8 @@
 #include <vector>
 
 #include "config/LauncherConfig.h"
+#include "platform/Console.h"
+#include "platform/File.h"
 #include "util/Encoding.h"
 
 namespace veltrano {
@@ -67,52 +63,12 @@ bool formatMessage(const char* format, va_list args, std::string* out) {
     }
 }
 
-// Never waits: a reader that does not keep up loses lines, a closed output costs no signal.
-void writeConsole(const std::string& bytes) {
-    if (consoleClosed) return;
-    sigset_t pipeSignal, previous;
-    sigemptyset(&pipeSignal);
-    sigaddset(&pipeSignal, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
-    size_t done = 0;
-    while (done < bytes.size()) {
-        pollfd p{STDOUT_FILENO, POLLOUT, 0};
-        const int ready = ::poll(&p, 1, 0);
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready > 0 && (p.revents & (POLLERR | POLLNVAL)) != 0) consoleClosed = true;
-        if (ready <= 0 || (p.revents & POLLOUT) == 0) break;
-        // At most one pipe buffer, which a writable pipe takes without blocking.
-        const ssize_t n =
-            ::write(STDOUT_FILENO, bytes.data() + done, std::min<size_t>(bytes.size() - done, PIPE_BUF));
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EPIPE || errno == EBADF)) consoleClosed = true;
-        if (n <= 0) break;
-        done += static_cast<size_t>(n);
-    }
-    if (consoleClosed && !sigismember(&previous, SIGPIPE)) {
-        const timespec now{};
-        while (sigtimedwait(&pipeSignal, nullptr, &now) > 0) {
-        }
-    }
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-}
-
-void writeAll(int fd, const std::string& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        done += static_cast<size_t>(n);
-    }
-}
-
 }  // namespace
 
 std::string timeStamp() {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
-    localtime_r(&now, &local);
+    localTime(now, &local);
     char buf[64];
     std::snprintf(buf, sizeof buf, "%4d/%02d/%02d %02d:%02d:%02d", local.tm_year + 1900, local.tm_mon + 1,
                   local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
@@ -130,7 +86,7 @@ void writeLog(const char* format, ...) {
     va_end(args);
     if (!ok) return;
     message += '\n';
-    writeConsole(message);
+    if (!consoleClosed && !writeConsoleNoWait(message)) consoleClosed = true;
 
     const std::string& path = LauncherConfig::instance()->logPath();
     if (path.empty()) return;
@@ -145,10 +101,7 @@ void writeLog(const char* format, ...) {
     }
     line += "\r\r\n";
 
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) return;
-    writeAll(fd, line);
-    ::close(fd);
+    appendToFile(path, line);
 }
 
 }  // namespace veltrano

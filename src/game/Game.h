@@ -2,9 +2,9 @@
 // The game's process: ending stale copies before an update and starting it once the player has
 // logged in. Used by the launcher window and by the headless runner alike.
 
-#include <sys/types.h>
-
 #include <string>
+
+#include "platform/Process.h"
 
 namespace veltrano {
 
@@ -57,7 +57,7 @@ public:
     // The command line startGame would use now.
     std::string gameCommandLine() const;
     // Process id of the last game started, 0 when none.
-    pid_t startedPid() const { return startedPid_; }
+    ProcessId startedPid() const { return startedPid_; }
 
 private:
     GameStartHost* host_;
@@ -65,7 +65,7 @@ private:
     std::string uid_;
     std::string gameToken_;
     std::string callbackInfo_;
-    pid_t startedPid_ = 0;
+    ProcessId startedPid_ = 0;
     bool cancelled_ = false;
 };
 

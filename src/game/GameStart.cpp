@@ -1,7 +1,5 @@
 #include "game/Game.h"
 
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -95,10 +93,9 @@ bool GameStarter::startGame() {
     }
     writeLog("%s", cmd.c_str());
 
-    // The same text the Windows build hands to the system, split by that system's rules.
-    pid_t pid = 0;
+    ProcessId pid = 0;
     int error = 0;
-    const bool started = spawnProcess(splitWindowsCommandLine(cmd, true), std::string(), &pid, &error);
+    const bool started = startProcess(cmd, std::string(), &pid, &error);
     sendReport(kReportGameStart);
     host->wait(500);
 

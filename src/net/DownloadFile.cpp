@@ -12,6 +12,7 @@
 #include "config/Log.h"
 #include "net/HTTPRequest.h"
 #include "net/Scheduler.h"
+#include "platform/File.h"
 #include "platform/PositionalFile.h"
 #include "util/Encoding.h"
 
@@ -41,7 +42,7 @@ std::string baseName(const std::string& path) {
 }
 
 bool readSmallFile(const std::string& path, size_t limit, std::string* out) {
-    FILE* f = std::fopen(path.c_str(), "rb");
+    FILE* f = openFile(path, "rb");
     if (!f) return false;
     out->assign(limit + 1, '\0');
     size_t n = std::fread(out->data(), 1, out->size(), f);
@@ -173,7 +174,7 @@ struct DownloadFile::Transfer {
 };
 
 bool DownloadFile::Shared::prepare() {
-    for (int i = 0; i < kLegacyPieces; ++i) std::remove((savePath + ".tmp" + std::to_string(i)).c_str());
+    for (int i = 0; i < kLegacyPieces; ++i) deleteFile(savePath + ".tmp" + std::to_string(i));
     const std::string part = partPath(savePath), plan = planPath(savePath);
     std::string text;
     bool keep = readSmallFile(plan, planText.size(), &text) && text.size() == planText.size();
@@ -196,7 +197,7 @@ bool DownloadFile::Shared::prepare() {
     // Another plan, or none: start over. The record goes first, so that no record ever describes a
     // file it did not write.
     record.close();
-    std::remove(plan.c_str());
+    deleteFile(plan);
     for (size_t r = 0; r < first.size(); ++r) have[r].store(0, std::memory_order_relaxed);
     if (!data.open(part, true) || !data.reset(total)) {
         writeLog("cannot prepare %s for %" PRIu64 " bytes: %s", part.c_str(), total, data.error().c_str());
@@ -260,11 +261,11 @@ bool DownloadFile::Shared::finalize() {
     data.close();
     record.close();
     // rename replaces an older file at the save path in one step.
-    if (std::rename(part.c_str(), savePath.c_str()) != 0) {
+    if (!replaceFile(part, savePath)) {
         writeLog("cannot move %s to %s: %s", part.c_str(), savePath.c_str(), std::strerror(errno));
         return false;
     }
-    std::remove(plan.c_str());
+    deleteFile(plan);
     return true;
 }
 
@@ -344,7 +345,7 @@ void DownloadFile::start() {
     self_ = std::shared_ptr<DownloadFile>(this);
     auto keep = self_;  // a task that ends right here lets go of itself
     if (segments_.empty()) {
-        FILE* f = std::fopen(savePath_.c_str(), "wb");
+        FILE* f = openFile(savePath_, "wb");
         if (!f) writeLog("cannot create %s: %s", savePath_.c_str(), std::strerror(errno));
         finish(f && std::fclose(f) == 0 ? kDownloadFileCompleted : kDownloadFileFailed);
         return;

@@ -13,6 +13,7 @@
 
 #include "config/LauncherConfig.h"
 #include "net/Scheduler.h"
+#include "platform/File.h"
 #include "platform/FileUtils.h"
 
 namespace veltrano {
@@ -28,7 +29,7 @@ void initCurlOnce() {
 
 std::string trustedBundle() {
     std::string file = LauncherConfig::instance()->ca_file();
-    if (file.empty() || file[0] == '/') return file;
+    if (file.empty() || isSystemAbsolutePath(file)) return file;
     // Like every other file named in launcher.cfg, a relative name lives beside the launcher.
     FileUtils* fu = FileUtils::instance();
     return fu ? fu->launcherDirectory() + file : file;
@@ -125,7 +126,7 @@ bool HTTPRequest::setOutputFile(const std::string& path) {
         std::fclose(outputFile_);
         outputFile_ = nullptr;
     }
-    outputFile_ = std::fopen(path.c_str(), "ab");
+    outputFile_ = openFile(path, "ab");
     return outputFile_ != nullptr;
 }
 

@@ -7,6 +7,10 @@
 
 namespace veltrano {
 
+// The program's arguments as UTF-8 texts: argv itself, except on Windows, where main's narrow argv is
+// in the ANSI code page and the arguments are read again from the wide command line.
+std::vector<std::string> systemArguments(int argc, const char* const* argv);
+
 // Keeps a copy of the process arguments; called once at start-up, before any other thread runs.
 void setApplicationArguments(int argc, const char* const* argv);
 

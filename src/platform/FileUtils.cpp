@@ -1,12 +1,17 @@
 #include "platform/FileUtils.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/File.h"
+#ifdef _WIN32
+#include "platform/FileUtilsWin32.h"
+using PlatformFileUtils = veltrano::FileUtilsWin32;
+#else
 #include "platform/FileUtilsPosix.h"
+using PlatformFileUtils = veltrano::FileUtilsPosix;
+#endif
 
 namespace veltrano {
 
@@ -16,6 +21,13 @@ void replaceAll(std::string& s, const std::string& from, const std::string& to) 
     // Searches again from the start after every change, so overlapping forms collapse fully.
     for (size_t pos = s.find(from); pos != std::string::npos; pos = s.find(from))
         s.replace(pos, from.size(), to);
+}
+
+std::string forwardSlashes(std::string s) {
+    for (auto& c : s) {
+        if (c == '\\') c = '/';
+    }
+    return s;
 }
 
 std::string normalizeName(std::string name) {
@@ -31,7 +43,7 @@ std::string normalizeName(std::string name) {
 
 FileUtils* FileUtils::instance() {
     static FileUtils* shared = [] {
-        FileUtils* created = new FileUtilsPosix();
+        FileUtils* created = new PlatformFileUtils();
         if (!created->init()) {
             delete created;
             return static_cast<FileUtils*>(nullptr);
@@ -91,8 +103,12 @@ std::string FileUtils::fullPath(const std::string& name) {
     return std::string();
 }
 
-std::string FileUtils::pathForFilename(const std::string& name, const std::string& resolutionOrder,
-                                       const std::string& searchPath) {
+std::string FileUtils::pathForFilename(const std::string& rawName, const std::string& rawOrder,
+                                       const std::string& rawSearchPath) {
+    // Either separator is taken in every piece.
+    const std::string name = forwardSlashes(rawName);
+    const std::string resolutionOrder = forwardSlashes(rawOrder);
+    const std::string searchPath = forwardSlashes(rawSearchPath);
     std::string file = name;
     std::string dirPart;
     const size_t slash = name.find_last_of('/');
@@ -105,9 +121,9 @@ std::string FileUtils::pathForFilename(const std::string& name, const std::strin
 
 std::string FileUtils::fullPathForDirectoryAndFilename(const std::string& directory,
                                                        const std::string& filename) {
-    std::string path = directory;
+    std::string path = forwardSlashes(directory);
     if (!path.empty() && path.back() != '/') path += '/';
-    path += filename;
+    path += forwardSlashes(filename);
     return fileExistsInternal(path) ? path : std::string();
 }
 
@@ -159,17 +175,16 @@ ReadStatus FileUtils::readCounted(const std::string& path, ResizableBuffer* buff
     if (resolved.empty() || !fileExistsInternal(resolved)) return ReadStatus::Missing;
 
     // Only regular files: opening a FIFO or a device could block for ever.
-    struct stat before;
-    if (stat(toNativePath(resolved).c_str(), &before) != 0 || !S_ISREG(before.st_mode))
-        return ReadStatus::CannotOpen;
-    FILE* f = std::fopen(toNativePath(resolved).c_str(), "rbe");
+    PathInfo before;
+    if (!pathInfo(resolved, &before) || !before.regular) return ReadStatus::CannotOpen;
+    FILE* f = openFile(resolved, "rb");
     if (!f) return ReadStatus::CannotOpen;
-    struct stat st;
-    if (fstat(fileno(f), &st) != 0 || st.st_size < 0) {
+    PathInfo st;
+    if (!openFileInfo(f, &st) || static_cast<uint64_t>(static_cast<size_t>(st.size)) != st.size) {
         std::fclose(f);
         return ReadStatus::CannotRead;
     }
-    const size_t size = static_cast<size_t>(st.st_size);
+    const size_t size = static_cast<size_t>(st.size);
     buffer->resize(size);
     if (size == 0) {
         std::fclose(f);
@@ -204,7 +219,7 @@ std::string FileUtils::readText(const std::string& path) {
 
 bool FileUtils::writeRaw(const void* bytes, size_t size, const std::string& path, const char* mode) {
     if (path.empty() || !mode) return false;
-    FILE* f = std::fopen(toNativePath(anchored(path)).c_str(), mode);
+    FILE* f = openFile(anchored(path), mode);
     if (!f) return false;
     bool ok = size == 0 || std::fwrite(bytes, 1, size, f) == size;
     if (std::fclose(f) != 0) ok = false;

@@ -104,16 +104,6 @@ bool FileUtilsPosix::directoryExistsInternal(const std::string& path) {
     return !path.empty() && isDirectory(anchored(path));
 }
 
-std::string FileUtilsPosix::pathForFilename(const std::string& name, const std::string& resolutionOrder,
-                                            const std::string& searchPath) {
-    return FileUtils::pathForFilename(slashes(name), slashes(resolutionOrder), slashes(searchPath));
-}
-
-std::string FileUtilsPosix::fullPathForDirectoryAndFilename(const std::string& directory,
-                                                            const std::string& filename) {
-    return FileUtils::fullPathForDirectoryAndFilename(slashes(directory), slashes(filename));
-}
-
 bool FileUtilsPosix::createDirectory(const std::string& path) {
     if (path.empty()) return false;
     if (directoryExists(path)) return true;

@@ -28,10 +28,6 @@ public:
 protected:
     bool fileExistsInternal(const std::string& path) override;
     bool directoryExistsInternal(const std::string& path) override;
-    std::string pathForFilename(const std::string& name, const std::string& resolutionOrder,
-                                const std::string& searchPath) override;
-    std::string fullPathForDirectoryAndFilename(const std::string& directory,
-                                                const std::string& filename) override;
     std::string computeLauncherDirectory() override;
 
 private:

@@ -18,8 +18,10 @@ public:
     // Opens for reading and writing; create makes a missing file (never truncates). False with
     // error() set when it cannot be opened.
     bool open(const std::string& path, bool create);
+    // Opens an existing regular file for reading only; false with error() set otherwise.
+    bool openForReading(const std::string& path);
     void close();
-    bool isOpen() const { return fd_ >= 0; }
+    bool isOpen() const { return handle_ != -1; }
 
     // Cuts the file to 0 bytes and reserves size bytes of disk for it, so that later writes do not
     // fail for space and the file does not fragment. Where the file system cannot reserve, the file
@@ -27,7 +29,8 @@ public:
     bool reset(uint64_t size);
     // Whole file size; false when it cannot be read.
     bool size(uint64_t* out);
-    // Writes all n bytes at offset. Safe from several threads; on failure errno tells why.
+    // Writes all n bytes at offset. Safe from several threads; on failure errno tells why (ENOSPC
+    // for a full disk on either system).
     bool writeAt(const void* data, size_t n, uint64_t offset);
     // Reads up to n bytes at offset; the count read (short only at the end of the file), -1 on error
     // (errno tells why). Safe from several threads.
@@ -37,7 +40,7 @@ public:
     const std::string& error() const { return error_; }
 
 private:
-    int fd_ = -1;
+    intptr_t handle_ = -1;  // a descriptor, or a Windows HANDLE
     std::string error_;
 };
 

@@ -1,11 +1,13 @@
 #pragma once
-// Window messages between processes. A window id is a decimal number naming a local datagram endpoint
-// (the abstract Unix socket "\0veltrano-window-<id>"). A copy-data message is one datagram: u32 message
-// id, i64 word parameter (the sender's id), u64 dwData, u32 cbData, then cbData bytes; little-endian,
-// no padding. Receivers accept only messages sent by the same user.
+// Window messages between processes. On Windows a window id is a window handle and a copy-data
+// message is WM_COPYDATA. Elsewhere a window id is a decimal number naming a local datagram endpoint
+// (the abstract Unix socket "\0veltrano-window-<id>"), and a copy-data message is one datagram: u32
+// message id, i64 word parameter (the sender's id), u64 dwData, u32 cbData, then cbData bytes;
+// little-endian, no padding. Receivers accept only messages sent by the same user.
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -35,7 +37,8 @@ std::optional<CopyDataMessage> decodeCopyData(const void* bytes, size_t size);
 bool sendCopyData(int64_t targetWindow, int64_t senderWindow, uint64_t dwData, const void* data,
                   uint32_t size);
 
-// The receiving end of one window id.
+// The receiving end of one window id. On Windows the system names windows: the receiver is a
+// message-only window of its own thread, and windowId() is its handle whatever id was asked for.
 class WindowMessageReceiver {
 public:
     explicit WindowMessageReceiver(int64_t windowId);
@@ -44,10 +47,14 @@ public:
     WindowMessageReceiver& operator=(const WindowMessageReceiver&) = delete;
 
     // False when the id is taken or the endpoint could not be made.
-    bool isOpen() const { return fd_ >= 0; }
+    bool isOpen() const;
     int64_t windowId() const { return windowId_; }
+#ifndef _WIN32
     // Readable when a message may be waiting (for a main loop's watch).
-    int fd() const { return fd_; }
+    int fd() const {
+        return fd_;
+    }
+#endif
 
     // The next accepted message, without waiting.
     std::optional<CopyDataMessage> poll();
@@ -55,13 +62,20 @@ public:
     std::optional<CopyDataMessage> wait(int timeoutMs);
 
     // Datagrams dropped so far: foreign user, no credentials, malformed or oversized.
-    size_t rejected() const { return rejected_; }
+    size_t rejected() const {
+        return rejected_;
+    }
 
 private:
-    int fd_ = -1;
     int64_t windowId_ = 0;
     size_t rejected_ = 0;
+#ifdef _WIN32
+    struct Window;
+    std::unique_ptr<Window> window_;
+#else
+    int fd_ = -1;
     std::vector<unsigned char> buffer_;
+#endif
 };
 
 }  // namespace veltrano

@@ -60,6 +60,27 @@ std::string reportMachineId(const std::vector<NetworkAdapter>& adapters) {
     return machineIdFromAdapters(adapters, id) ? id : "00:00:00:00";
 }
 
+#ifdef _WIN32
+std::string getSystemVersion() {
+    WindowsVersion v;
+    if (!readWindowsVersion(&v)) return "unknown";
+    return std::to_string(v.major) + "." + std::to_string(v.minor);
+}
+
+std::string getSystemName() {
+    WindowsVersion v;
+    if (!readWindowsVersion(&v)) return kUnknownName;
+    return windowsEditionName(v.major, v.minor, v.platformId, v.productType, v.architecture, v.serverR2);
+}
+
+std::string getPlatformName() {
+    return "windows";
+}
+
+std::string getSystemBrand() {
+    return "Microsoft";
+}
+#else
 std::string getSystemVersion() {
     return systemVersionFromRelease(kernelRelease());
 }
@@ -74,6 +95,11 @@ std::string getPlatformName() {
 
 std::string getSystemBrand() {
     return systemBrandFromOsRelease(readOsRelease());
+}
+#endif
+
+bool getMachineId(std::string& out) {
+    return machineIdFromAdapters(listNetworkAdapters(), out);
 }
 
 std::string windowsEditionName(unsigned major, unsigned minor, unsigned platformId, unsigned productType,

@@ -17,7 +17,8 @@ std::string getSystemName();
 
 // Report field "platform".
 std::string getPlatformName();
-// Report field "system_brand": the distribution's ID ("linux" when the release file has none).
+// Report field "system_brand": the distribution's ID ("linux" when the release file has none);
+// "Microsoft" on Windows.
 std::string getSystemBrand();
 
 // The pieces above, from given facts.

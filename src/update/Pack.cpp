@@ -3,7 +3,6 @@
 #include <rapidjson/document.h>
 #include <rapidjson/prettywriter.h>
 #include <rapidjson/stringbuffer.h>
-#include <sys/stat.h>
 #include <zip.h>
 #include <zlib.h>
 
@@ -13,6 +12,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "platform/File.h"
 #include "update/Unzip.h"
 #include "util/Encoding.h"
 
@@ -27,8 +27,12 @@ constexpr uLong kMadeByUnix = (3u << 8) | 45u;
 
 void dosTime(std::time_t t, zip_fileinfo* info) {
     std::tm tm{};
-    localtime_r(&t, &tm);
-    if (tm.tm_year < 80) tm = std::tm{0, 0, 0, 1, 0, 80, 0, 0, 0, 0, nullptr};
+    localTime(t, &tm);
+    if (tm.tm_year < 80) {
+        tm = std::tm{};
+        tm.tm_mday = 1;
+        tm.tm_year = 80;
+    }
     info->tmz_date.tm_sec = static_cast<uInt>(tm.tm_sec);
     info->tmz_date.tm_min = static_cast<uInt>(tm.tm_min);
     info->tmz_date.tm_hour = static_cast<uInt>(tm.tm_hour);
@@ -43,7 +47,7 @@ void dosTime(std::time_t t, zip_fileinfo* info) {
 }  // namespace
 
 std::string fileMd5(const std::string& path) {
-    FILE* f = std::fopen(utf8ToAnsi(path).c_str(), "rb");
+    FILE* f = openFile(path, "rb");
     if (f == nullptr) return "";
     Md5Context ctx;
     md5Init(&ctx);
@@ -120,24 +124,23 @@ bool ZipWriter::addBytes(const std::string& name, const std::string& bytes, int 
 
 bool ZipWriter::addFile(const std::string& name, const std::string& sourcePath, int level) {
     if (impl_->zip == nullptr) return false;
-    struct stat st {};
-    if (::stat(sourcePath.c_str(), &st) != 0) {
+    PathInfo st;
+    if (!pathInfo(sourcePath, &st)) {
         error_ = "cannot read " + sourcePath;
         return false;
     }
-    FILE* in = std::fopen(sourcePath.c_str(), "rb");
+    FILE* in = openFile(sourcePath, "rb");
     if (in == nullptr) {
         error_ = "cannot read " + sourcePath;
         return false;
     }
     zip_fileinfo info;
-    dosTime(st.st_mtime, &info);
-    info.external_fa = static_cast<uLong>(0100000 | (st.st_mode & 0777)) << 16;
+    dosTime(static_cast<std::time_t>(st.modified), &info);
+    info.external_fa = static_cast<uLong>(0100000 | (st.permissions & 0777)) << 16;
     int method = level == 0 ? 0 : Z_DEFLATED;
     if (zipOpenNewFileInZip4_64(impl_->zip, name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, method,
                                 level, 0, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0,
-                                kMadeByUnix, 0,
-                                static_cast<uint64_t>(st.st_size) >= 0xffffffffull) != ZIP_OK) {
+                                kMadeByUnix, 0, st.size >= 0xffffffffull) != ZIP_OK) {
         std::fclose(in);
         error_ = "cannot add " + name;
         return false;

@@ -1,8 +1,5 @@
 #include "update/Unzip.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -15,7 +12,7 @@
 #include <thread>
 
 #include "config/Log.h"
-#include "util/Encoding.h"
+#include "platform/File.h"
 
 namespace veltrano {
 
@@ -38,35 +35,8 @@ uint64_t le64(const unsigned char* p) {
     return static_cast<uint64_t>(le32(p)) | (static_cast<uint64_t>(le32(p + 4)) << 32);
 }
 
-bool readAt(int fd, void* out, size_t size, uint64_t offset) {
-    auto* p = static_cast<unsigned char*>(out);
-    while (size > 0) {
-        ssize_t n = ::pread(fd, p, size, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        p += n;
-        size -= static_cast<size_t>(n);
-        offset += static_cast<uint64_t>(n);
-    }
-    return true;
-}
-
-bool writeAll(int fd, const char* p, size_t size) {
-    while (size > 0) {
-        ssize_t n = ::write(fd, p, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        p += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
-// A directory this extraction may write into: made here, or already a real directory.
-bool ensureDirectory(const std::string& path) {
-    if (::mkdir(path.c_str(), 0755) == 0) return true;
-    struct stat st {};
-    return errno == EEXIST && ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+bool writeAll(FILE* out, const char* p, size_t size) {
+    return size == 0 || std::fwrite(p, 1, size, out) == size;
 }
 
 // Creates root + every prefix of name up to each "/" from the left.
@@ -75,7 +45,8 @@ bool createPrefixes(const std::string& root, const std::string& name) {
     for (size_t pos = name.find('/'); pos != std::string::npos; pos = name.find('/', pos + 1)) {
         if (pos == 0) continue;
         std::string dir = root + name.substr(0, pos);
-        if (!ensureDirectory(dir)) {
+        // Made here, or already a real directory: never a link leading out of root.
+        if (!createDirectoryNoFollow(dir)) {
             writeLog("can not create directory %s", dir.c_str());
             ok = false;
             break;
@@ -131,23 +102,23 @@ bool acceptableName(const std::string& name) {
 
 }  // namespace
 
-Archive::~Archive() {
-    if (fd_ >= 0) ::close(fd_);
-}
+Archive::~Archive() = default;
 
 bool Archive::open(const std::string& path, std::string* problem) {
-    fd_ = ::open(utf8ToAnsi(path).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) {
-        *problem = std::string("cannot open: ") + std::strerror(errno);
+    if (!file_.openForReading(path)) {
+        *problem = file_.error() == "not a file" ? file_.error() : "cannot open: " + file_.error();
         return false;
     }
-    struct stat st {};
-    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
-        *problem = "not a file";
+    if (!file_.size(&fileSize_)) {
+        *problem = "cannot open: " + file_.error();
         return false;
     }
-    fileSize_ = static_cast<uint64_t>(st.st_size);
     return readDirectory(problem);
+}
+
+bool Archive::readAt(void* out, size_t size, uint64_t offset) const {
+    const long long got = file_.readAt(out, size, offset);
+    return got >= 0 && static_cast<uint64_t>(got) == size;
 }
 
 bool Archive::readDirectory(std::string* problem) {
@@ -159,7 +130,7 @@ bool Archive::readDirectory(std::string* problem) {
     const size_t tail = static_cast<size_t>(std::min<uint64_t>(fileSize_, kEndRecordSize + kMaxComment));
     std::vector<unsigned char> end(tail);
     const uint64_t tailStart = fileSize_ - tail;
-    if (!readAt(fd_, end.data(), tail, tailStart)) {
+    if (!readAt(end.data(), tail, tailStart)) {
         *problem = "cannot read the end of the archive";
         return false;
     }
@@ -180,10 +151,10 @@ bool Archive::readDirectory(std::string* problem) {
     const uint64_t eocdAt = tailStart + eocd;
     if (eocdAt >= 20) {
         unsigned char locator[20];
-        if (readAt(fd_, locator, sizeof locator, eocdAt - 20) && le32(locator) == 0x07064b50) {
+        if (readAt(locator, sizeof locator, eocdAt - 20) && le32(locator) == 0x07064b50) {
             unsigned char record[56];
             const uint64_t at = le64(locator + 8);
-            if (!readAt(fd_, record, sizeof record, at) || le32(record) != 0x06064b50) {
+            if (!readAt(record, sizeof record, at) || le32(record) != 0x06064b50) {
                 *problem = "damaged zip64 end record";
                 return false;
             }
@@ -197,7 +168,7 @@ bool Archive::readDirectory(std::string* problem) {
         return false;
     }
     std::vector<unsigned char> cd(static_cast<size_t>(cdSize));
-    if (cdSize > 0 && !readAt(fd_, cd.data(), cd.size(), cdOffset)) {
+    if (cdSize > 0 && !readAt(cd.data(), cd.size(), cdOffset)) {
         *problem = "cannot read the central directory";
         return false;
     }
@@ -278,7 +249,7 @@ bool extractEntry(const Archive& archive, const ArchiveEntry& entry, const std::
         return false;
     }
     unsigned char local[30];
-    if (!readAt(archive.fd(), local, sizeof local, entry.localHeaderOffset) || le32(local) != 0x04034b50) {
+    if (!archive.readAt(local, sizeof local, entry.localHeaderOffset) || le32(local) != 0x04034b50) {
         writeLog("can not open file %s", name.c_str());
         return false;
     }
@@ -289,17 +260,17 @@ bool extractEntry(const Archive& archive, const ArchiveEntry& entry, const std::
         return false;
     }
     // A file of the same name from an earlier entry is replaced; a link is never followed.
-    struct stat st {};
-    if (::lstat(finalPath.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::unlink(finalPath.c_str());
-    int out = ::open(finalPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (out < 0) {
+    PathInfo existing;
+    if (pathInfo(finalPath, &existing, false) && existing.regular && !existing.link) deleteFile(finalPath);
+    FILE* out = openNewFile(finalPath);
+    if (!out) {
         writeLog("can not open destination file %s", finalPath.c_str());
         return false;
     }
     auto fail = [&](int code) {
         if (code != 0) writeLog("can not read zip file %s, error code is %d", name.c_str(), code);
-        ::close(out);
-        ::unlink(finalPath.c_str());
+        std::fclose(out);
+        deleteFile(finalPath);
         return false;
     };
 
@@ -315,7 +286,7 @@ bool extractEntry(const Archive& archive, const ArchiveEntry& entry, const std::
     int zrc = Z_OK;
     while (left > 0 || (deflated && zrc != Z_STREAM_END && zs.avail_in > 0)) {
         size_t chunk = static_cast<size_t>(std::min<uint64_t>(left, kUnzipCopyBufferSize));
-        if (chunk > 0 && !readAt(archive.fd(), in, chunk, dataAt)) {
+        if (chunk > 0 && !archive.readAt(in, chunk, dataAt)) {
             if (deflated) inflateEnd(&zs);
             return fail(kBadArchive);
         }
@@ -360,10 +331,10 @@ bool extractEntry(const Archive& archive, const ArchiveEntry& entry, const std::
     // A damaged stored entry reads fine; only its checksum tells.
     if (written != entry.size || crc != entry.crc) return fail(kCrcError);
     // The executable bit survives; group and others never get write access.
-    if (entry.mode != 0) ::fchmod(out, static_cast<mode_t>((entry.mode & 0755) | 0600));
-    if (::close(out) != 0) {
+    if (entry.mode != 0) setOpenFilePermissions(out, (entry.mode & 0755) | 0600);
+    if (!closeWrittenFile(out)) {
         writeLog("can not write destination file %s, error:%s", finalPath.c_str(), std::strerror(errno));
-        ::unlink(finalPath.c_str());
+        deleteFile(finalPath);
         return false;
     }
     return true;
@@ -379,7 +350,7 @@ bool uncompressDir(const char* zipPath, const char* destDir, const UnzipProgress
     Archive archive;
     std::string problem;
     const bool opened = archive.open(zipPath, &problem);
-    writeLog("uncompressDir unzOpen %d", opened ? archive.fd() + 1 : 0);
+    writeLog("uncompressDir unzOpen %d", opened ? 1 : 0);
     if (!opened) {
         writeLog("unzGetGlobalInfo not ok");
         writeLog("uncompressDir %s: %s", zipPath, problem.c_str());

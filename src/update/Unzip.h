@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/PositionalFile.h"
+
 namespace veltrano {
 
 // Completion kinds of an extraction run by the Updater.
@@ -44,13 +46,14 @@ public:
     // Opens the file and reads its directory. False with *problem when it is no readable archive.
     bool open(const std::string& path, std::string* problem);
     const std::vector<ArchiveEntry>& entries() const { return entries_; }
-    int fd() const { return fd_; }
+    // Reads exactly size bytes at offset; false on a short read or an error. Safe from several threads.
+    bool readAt(void* out, size_t size, uint64_t offset) const;
     // Sum of the entries' uncompressed sizes.
     uint64_t uncompressedTotal() const;
 
 private:
     bool readDirectory(std::string* problem);
-    int fd_ = -1;
+    mutable PositionalFile file_;
     uint64_t fileSize_ = 0;
     std::vector<ArchiveEntry> entries_;
 };

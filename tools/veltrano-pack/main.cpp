@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 
+#include "platform/CommandLine.h"
 #include "update/Manifest.h"
 #include "update/Pack.h"
 
@@ -59,6 +60,12 @@ bool parseInt(const char* text, long lo, long hi, int* out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // UTF-8 arguments on every system (folder names beyond the ANSI code page on Windows).
+    const std::vector<std::string> utf8Args = veltrano::systemArguments(argc, argv);
+    std::vector<char*> utf8Argv;
+    for (const std::string& a : utf8Args) utf8Argv.push_back(const_cast<char*>(a.c_str()));
+    utf8Argv.push_back(nullptr);
+    argv = utf8Argv.data();
     std::string game, version, outDir = ".", name, manifestPath, mergePath;
     int force = -1, threads = 0, level = 6;
     bool dirEntries = true;

@@ -1,9 +1,6 @@
 // veltrano-update: the launcher without its window. Same launcher.cfg, log, launch options and
 // reports; runs the update to its outcome and optionally hands a login over to start the game.
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -24,7 +21,9 @@
 #include "net/HTTPRequest.h"
 #include "net/Scheduler.h"
 #include "platform/CommandLine.h"
+#include "platform/Console.h"
 #include "platform/Desktop.h"
+#include "platform/File.h"
 #include "platform/FileUtils.h"
 #include "platform/SingleInstance.h"
 #include "report/Report.h"
@@ -217,8 +216,14 @@ int usage(const std::string& problem) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // Write errors are handled where they happen; the signal would end the update half-way.
-    std::signal(SIGPIPE, SIG_IGN);
+    // Write errors are handled where they happen; a signal would end the update half-way.
+    ignoreClosedOutputSignal();
+    // UTF-8 arguments on every system (folder names beyond the ANSI code page on Windows).
+    const std::vector<std::string> utf8Args = systemArguments(argc, argv);
+    std::vector<char*> utf8Argv;
+    for (const std::string& a : utf8Args) utf8Argv.push_back(const_cast<char*>(a.c_str()));
+    utf8Argv.push_back(nullptr);
+    argv = utf8Argv.data();
     std::string dir, login, downloadDir;
     bool json = false, verbose = false, haveLogin = false;
     double interval = 1, stallTimeout = 300;
@@ -277,16 +282,9 @@ int main(int argc, char** argv) {
     }
 
     // The log copies every line to standard output; keep that free for the progress display.
-    const int outFd = ::dup(STDOUT_FILENO);
-    FILE* out = outFd >= 0 ? ::fdopen(outFd, "w") : nullptr;
+    FILE* out = detachStandardOutput(verbose);
     if (out == nullptr) return kExitInternal;
-    const int sink = verbose ? ::dup(STDERR_FILENO) : ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (sink >= 0) {
-        std::fflush(stdout);
-        ::dup2(sink, STDOUT_FILENO);
-        ::close(sink);
-    }
-    const Mode mode = json ? Mode::Json : ::isatty(outFd) ? Mode::Tty : Mode::Plain;
+    const Mode mode = json ? Mode::Json : isTerminal(out) ? Mode::Tty : Mode::Plain;
     Output output(out, mode, interval);
 
     // The game sees the launch options as the window's game would see the launcher's command line.
@@ -300,15 +298,11 @@ int main(int argc, char** argv) {
         return kExitConfig;
     }
     if (!dir.empty()) {
-        std::error_code ec;
-        std::filesystem::path absolute = std::filesystem::absolute(dir, ec);
-        fu->setLauncherDirectory(ec ? dir : absolute.lexically_normal().string());
+        fu->setLauncherDirectory(absolutePath(dir));
     }
     if (downloadDir.empty()) downloadDir = windowDownloadDirectory();
     if (!downloadDir.empty()) {
-        std::error_code ec;
-        std::filesystem::path absolute = std::filesystem::absolute(downloadDir, ec);
-        if (!ec) downloadDir = absolute.lexically_normal().string();
+        downloadDir = absolutePath(downloadDir);
         if (downloadDir.back() != '/') downloadDir += '/';
         fu->createDirectory(downloadDir);
         fu->setWritableDirectory(downloadDir);

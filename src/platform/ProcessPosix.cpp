@@ -1,5 +1,7 @@
 #include "platform/Process.h"
 
+#include "platform/CommandLine.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -68,7 +70,7 @@ bool readRealUid(const std::string& procDir, uid_t* uid) {
     return false;
 }
 
-bool parsePid(const char* name, pid_t* pid) {
+bool parsePid(const char* name, ProcessId* pid) {
     if (!name || !*name) return false;
     long value = 0;
     for (const char* c = name; *c; ++c) {
@@ -76,7 +78,7 @@ bool parsePid(const char* name, pid_t* pid) {
         value = value * 10 + (*c - '0');
         if (value > 0x7fffffff) return false;
     }
-    *pid = static_cast<pid_t>(value);
+    *pid = static_cast<ProcessId>(value);
     return value > 0;
 }
 
@@ -89,7 +91,7 @@ char readState(const std::string& procDir) {
     return close != std::string::npos && close + 2 < stat.size() ? stat[close + 2] : '?';
 }
 
-ProcessEntry describeProcess(pid_t pid) {
+ProcessEntry describeProcess(ProcessId pid) {
     ProcessEntry entry;
     entry.pid = pid;
     const std::string dir = "/proc/" + std::to_string(pid);
@@ -115,7 +117,11 @@ bool readToEnd(int fd, std::string* out) {
     }
 }
 
-std::string processExecutablePath(pid_t pid) {
+ProcessId currentProcessId() {
+    return getpid();
+}
+
+std::string processExecutablePath(ProcessId pid) {
     return readLink("/proc/" + std::to_string(pid) + "/exe");
 }
 
@@ -123,10 +129,10 @@ std::vector<ProcessEntry> listUserProcesses() {
     std::vector<ProcessEntry> result;
     DIR* proc = opendir("/proc");
     if (!proc) return result;
-    const pid_t self = getpid();
+    const ProcessId self = getpid();
     const uid_t me = getuid();
     while (dirent* item = readdir(proc)) {
-        pid_t pid = 0;
+        ProcessId pid = 0;
         if (!parsePid(item->d_name, &pid) || pid == self) continue;
         uid_t owner = 0;
         const std::string dir = std::string("/proc/") + item->d_name;
@@ -142,12 +148,12 @@ std::vector<ProcessEntry> listUserProcesses() {
     return result;
 }
 
-bool killProcess(pid_t pid) {
+bool killProcess(ProcessId pid) {
     if (pid <= 0 || pid == getpid()) return false;
     return kill(pid, SIGKILL) == 0;
 }
 
-bool spawnProcess(const std::vector<std::string>& argv, const std::string& workingDirectory, pid_t* pid,
+bool spawnProcess(const std::vector<std::string>& argv, const std::string& workingDirectory, ProcessId* pid,
                   int* error) {
     int dummyError = 0;
     if (!error) error = &dummyError;
@@ -182,7 +188,7 @@ bool spawnProcess(const std::vector<std::string>& argv, const std::string& worki
     posix_spawnattr_setsigmask(&attr, &none);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 
-    pid_t child = 0;
+    ProcessId child = 0;
     const bool searchPath = argv[0].find('/') == std::string::npos;
     int rc = searchPath ? posix_spawnp(&child, args[0], &actions, &attr, args.data(), environ)
                         : posix_spawn(&child, args[0], &actions, &attr, args.data(), environ);
@@ -197,6 +203,11 @@ bool spawnProcess(const std::vector<std::string>& argv, const std::string& worki
     return true;
 }
 
+bool startProcess(const std::string& commandLine, const std::string& workingDirectory, ProcessId* pid,
+                  int* error) {
+    return spawnProcess(splitWindowsCommandLine(commandLine, true), workingDirectory, pid, error);
+}
+
 std::string findParentProcessExeName() {
     // The parent pid is the fourth field, after the command name in parentheses (which may hold blanks).
     std::string stat;
@@ -207,7 +218,7 @@ std::string findParentProcessExeName() {
     std::string state;
     long ppid = 0;
     if (!(fields >> state >> ppid) || ppid <= 0) return "";
-    return describeProcess(static_cast<pid_t>(ppid)).exeName;
+    return describeProcess(static_cast<ProcessId>(ppid)).exeName;
 }
 
 }  // namespace veltrano

@@ -9,34 +9,58 @@
 
 namespace veltrano {
 
+namespace {
+int descriptor(intptr_t handle) {
+    return static_cast<int>(handle);
+}
+}  // namespace
+
 PositionalFile::~PositionalFile() {
     close();
 }
 
 bool PositionalFile::open(const std::string& path, bool create) {
     close();
-    fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0644);
-    if (fd_ < 0) error_ = std::strerror(errno);
-    return fd_ >= 0;
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0644);
+    if (fd < 0) error_ = std::strerror(errno);
+    handle_ = fd;
+    return fd >= 0;
+}
+
+bool PositionalFile::openForReading(const std::string& path) {
+    close();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error_ = std::strerror(errno);
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        error_ = "not a file";
+        ::close(fd);
+        return false;
+    }
+    handle_ = fd;
+    return true;
 }
 
 void PositionalFile::close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
+    if (handle_ != -1) ::close(descriptor(handle_));
+    handle_ = -1;
 }
 
 bool PositionalFile::reset(uint64_t size) {
-    if (::ftruncate(fd_, 0) != 0) {
+    if (::ftruncate(descriptor(handle_), 0) != 0) {
         error_ = std::strerror(errno);
         return false;
     }
     // Not posix_fallocate: where reserving is unsupported it would write every block instead.
-    if (size > 0 && ::fallocate(fd_, 0, 0, static_cast<off_t>(size)) == 0) return true;
+    if (size > 0 && ::fallocate(descriptor(handle_), 0, 0, static_cast<off_t>(size)) == 0) return true;
     if (errno == ENOSPC || errno == EFBIG) {
         error_ = std::strerror(errno);
         return false;
     }
-    if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) {
+    if (::ftruncate(descriptor(handle_), static_cast<off_t>(size)) != 0) {
         error_ = std::strerror(errno);
         return false;
     }
@@ -45,7 +69,7 @@ bool PositionalFile::reset(uint64_t size) {
 
 bool PositionalFile::size(uint64_t* out) {
     struct stat st {};
-    if (::fstat(fd_, &st) != 0) {
+    if (::fstat(descriptor(handle_), &st) != 0) {
         error_ = std::strerror(errno);
         return false;
     }
@@ -56,7 +80,7 @@ bool PositionalFile::size(uint64_t* out) {
 bool PositionalFile::writeAt(const void* data, size_t n, uint64_t offset) {
     const char* p = static_cast<const char*>(data);
     while (n > 0) {
-        ssize_t w = ::pwrite(fd_, p, n, static_cast<off_t>(offset));
+        ssize_t w = ::pwrite(descriptor(handle_), p, n, static_cast<off_t>(offset));
         if (w < 0 && errno == EINTR) continue;
         if (w <= 0) {
             if (w == 0) errno = EIO;
@@ -73,7 +97,7 @@ long long PositionalFile::readAt(void* data, size_t n, uint64_t offset) {
     char* p = static_cast<char*>(data);
     size_t got = 0;
     while (got < n) {
-        ssize_t r = ::pread(fd_, p + got, n - got, static_cast<off_t>(offset + got));
+        ssize_t r = ::pread(descriptor(handle_), p + got, n - got, static_cast<off_t>(offset + got));
         if (r < 0 && errno == EINTR) continue;
         if (r < 0) return -1;
         if (r == 0) break;
