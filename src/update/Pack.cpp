@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "config/Json.h"
 #include "platform/File.h"
 #include "update/Unzip.h"
 #include "util/Encoding.h"
@@ -253,15 +254,41 @@ bool packGame(const PackOptions& options, PackResult* result, std::string* error
     return true;
 }
 
+namespace {
+
+constexpr size_t kMaxManifestDepth = 64;
+
+size_t nestingDepth(const rapidjson::Value& root) {
+    size_t deepest = 0;
+    std::vector<std::pair<const rapidjson::Value*, size_t>> pending{{&root, 1}};
+    while (!pending.empty()) {
+        auto [value, depth] = pending.back();
+        pending.pop_back();
+        deepest = std::max(deepest, depth);
+        if (depth > kMaxManifestDepth) break;
+        if (value->IsArray())
+            for (const auto& item : value->GetArray()) pending.push_back({&item, depth + 1});
+        else if (value->IsObject())
+            for (const auto& member : value->GetObject()) pending.push_back({&member.value, depth + 1});
+    }
+    return deepest;
+}
+
+}  // namespace
+
 bool mergeManifest(const std::string& existing, const ManifestEntry& entry, std::string* out,
                    std::string* error) {
     rapidjson::Document doc;
     if (existing.empty()) {
         doc.SetObject();
     } else {
-        doc.Parse(existing.c_str(), existing.size());
-        if (doc.HasParseError() || !doc.IsObject()) {
+        if (!parseJson(existing, &doc) || !doc.IsObject()) {
             if (error != nullptr) *error = "the existing manifest is not a JSON object";
+            return false;
+        }
+        // Writing it back recurses once per level.
+        if (nestingDepth(doc) > kMaxManifestDepth) {
+            if (error != nullptr) *error = "the existing manifest is nested too deeply";
             return false;
         }
     }

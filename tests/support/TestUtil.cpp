@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "net/Scheduler.h"
+#include "util/Encoding.h"
 
 namespace veltrano::test {
 
@@ -13,6 +14,15 @@ std::string readFile(const std::string& path) {
     std::ostringstream out;
     out << in.rdbuf();
     return out.str();
+}
+
+std::string md5Of(const std::string& bytes) {
+    Md5Context ctx;
+    md5Init(&ctx);
+    md5Append(&ctx, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    unsigned char digest[16];
+    md5Finish(&ctx, digest);
+    return md5DigestHex(digest);
 }
 
 bool pumpUntil(const std::function<bool()>& done, std::chrono::seconds limit) {

@@ -10,6 +10,9 @@ namespace veltrano::test {
 // The whole file (binary); empty when it is missing or unreadable.
 std::string readFile(const std::string& path);
 
+// Lowercase hexadecimal MD5 of the bytes.
+std::string md5Of(const std::string& bytes);
+
 // Ticks the scheduler as the window's timer would, until the condition holds; false at the limit.
 bool pumpUntil(const std::function<bool()>& done, std::chrono::seconds limit = std::chrono::seconds(60));
 

@@ -79,14 +79,7 @@ protected:
                std::filesystem::exists(DownloadFile::planPath(savePath));
     }
 
-    std::string sourceMd5() const {
-        Md5Context ctx;
-        md5Init(&ctx);
-        md5Append(&ctx, reinterpret_cast<const unsigned char*>(source.data()), source.size());
-        unsigned char digest[16];
-        md5Finish(&ctx, digest);
-        return md5DigestHex(digest);
-    }
+    std::string sourceMd5() const { return md5Of(source); }
 
     // A first run that gives up when the range at 60000 fails for good, while the range at 30000
     // is still trickling in: some ranges are whole, one is partial, one has nothing. Returns the

@@ -11,15 +11,6 @@
 namespace veltrano::test {
 namespace {
 
-std::string md5Of(const std::string& bytes) {
-    Md5Context ctx;
-    md5Init(&ctx);
-    md5Append(&ctx, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
-    unsigned char digest[16];
-    md5Finish(&ctx, digest);
-    return md5DigestHex(digest);
-}
-
 TEST(NginxDownloadTest, SeveralMiBInTenRangesMatchTheDigest) {
     if (Nginx::executable().empty()) GTEST_SKIP() << "nginx is not installed";
     TestEnv env;

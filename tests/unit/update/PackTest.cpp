@@ -11,6 +11,7 @@
 
 #include "platform/FileUtils.h"
 #include "support/TestEnv.h"
+#include "support/TestUtil.h"
 #include "update/Manifest.h"
 #include "update/Unzip.h"
 #include "util/Encoding.h"
@@ -46,12 +47,7 @@ TEST(FileMd5, StreamsLargeFilesAndGivesEmptyForNothing) {
     std::string big;
     for (int i = 0; i < 300000; ++i) big += static_cast<char>((i * 31) ^ (i >> 7));
     ASSERT_TRUE(env.writeFile("big.bin", big));
-    Md5Context ctx;
-    md5Init(&ctx);
-    md5Append(&ctx, reinterpret_cast<const unsigned char*>(big.data()), big.size());
-    unsigned char digest[16];
-    md5Finish(&ctx, digest);
-    EXPECT_EQ(fileMd5(env.path("big.bin")), md5DigestHex(digest));
+    EXPECT_EQ(fileMd5(env.path("big.bin")), veltrano::test::md5Of(big));
     ASSERT_TRUE(env.writeFile("abc", "abc"));
     EXPECT_EQ(fileMd5(env.path("abc")), "900150983cd24fb0d6963f7d28e17f72");
     ASSERT_TRUE(env.writeFile("empty", ""));
@@ -216,4 +212,8 @@ TEST(MergeManifest, RefusesANonObject) {
     EXPECT_FALSE(mergeManifest("[1]", ManifestEntry{"1", "a", 1, "m", -1, 0}, nullptr, &error));
     EXPECT_FALSE(error.empty());
     EXPECT_FALSE(mergeManifest("{broken", ManifestEntry{"1", "a", 1, "m", -1, 0}, nullptr, &error));
+    // Deep nesting overflowed the stack when read and again when written back.
+    const std::string deep = "{\"x\":" + std::string(1000000, '[') + std::string(1000000, ']') + "}";
+    EXPECT_FALSE(mergeManifest(deep, ManifestEntry{"1", "a", 1, "m", -1, 0}, nullptr, &error));
+    EXPECT_EQ(error, "the existing manifest is nested too deeply");
 }
