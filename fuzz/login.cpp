@@ -33,9 +33,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!origin.empty()) {
         fuzz::require(origin.rfind("http://", 0) == 0 || origin.rfind("https://", 0) == 0,
                       "an origin of another scheme: " + origin);
-        fuzz::require(isTrustedPage(message, origin, ""), "a page is not trusted by its own origin");
+        fuzz::require(isTrustedPage(message, BridgeTrust{origin, {}}),
+                      "a page is not trusted by its own origin");
     }
-    fuzz::require(!isTrustedPage(message, "", ""), "a page is trusted with nothing configured");
+    fuzz::require(!isTrustedPage(message, BridgeTrust{}), "a page is trusted with nothing configured");
     const std::string literal = jsStringLiteral(message);
     fuzz::require(
         literal.find_first_of("\n\r<", 0) == std::string::npos && literal.find('"', 1) == literal.size() - 1,
