@@ -10,6 +10,7 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <unordered_map>
 
 #include "config/Log.h"
 #include "platform/File.h"
@@ -383,6 +384,15 @@ bool uncompressDir(const char* zipPath, const char* destDir, const UnzipProgress
         if (!extractEntry(archive, entries[i], dest, &buffer)) return false;
         report();
     }
+    // A name the archive holds twice ends up with its last entry's data, as in one pass in order;
+    // workers writing the same file at once would race.
+    std::unordered_map<std::string, uint32_t> lastOfName;
+    for (uint32_t i : files) lastOfName[entries[i].name] = i;
+    std::erase_if(files, [&](uint32_t i) {
+        if (lastOfName[entries[i].name] == i) return false;
+        report();
+        return true;
+    });
     // Largest first from one shared queue: the big entries spread over the workers and the small
     // ones fill the gaps at the end.
     std::stable_sort(files.begin(), files.end(),
@@ -407,7 +417,7 @@ bool uncompressDir(const char* zipPath, const char* destDir, const UnzipProgress
         try {
             workers.emplace_back(work);
         } catch (const std::system_error& e) {
-            writeLog("extracting with %zu workers: %s", workers.size() + 1, e.what());
+            writeLog("extracting with %u workers: %s", static_cast<unsigned>(workers.size() + 1), e.what());
             break;
         }
     }
