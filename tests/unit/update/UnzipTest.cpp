@@ -106,11 +106,16 @@ TEST_F(UnzipTest, EmptyArchiveSucceedsWithoutProgress) {
 }
 
 TEST_F(UnzipTest, CreatesMissingParentsAndReplacesExistingFiles) {
-    makeZip({{"a/b/c.txt", "deep"}, {"top.txt", "new", 0}});
+    // A name held twice ends with its last entry, as one pass in order would leave it.
+    makeZip({{"a/b/c.txt", "deep"},
+             {"top.txt", "new", 0},
+             {"twice.bin", std::string(1 << 20, 'x')},
+             {"twice.bin", "last"}});
     ASSERT_TRUE(env.writeFile("dest/top.txt", "old content that is longer"));
     ASSERT_TRUE(extract());
     EXPECT_EQ(env.readFile("dest/a/b/c.txt"), "deep");
     EXPECT_EQ(env.readFile("dest/top.txt"), "new");
+    EXPECT_EQ(env.readFile("dest/twice.bin"), "last");
 }
 
 TEST_F(UnzipTest, RefusesUnsafeNamesAndWritesNothingOutside) {
