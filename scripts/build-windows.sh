@@ -66,14 +66,14 @@ mkdir -p "$deps/src" "$prefix/include" "$prefix/lib"
 
 # Unpacks a Debian source package into $deps/src/<name> and prints that folder.
 fetch_source() {
-  local name=$1 spec=$2
+  local name=$1 package=$2
   if [ ! -d "$deps/src/$name" ]; then
     local tmp
     tmp=$(mktemp -d "$deps/src/.fetch-XXXXXX")
-    (cd "$tmp" && apt-get source -qq "$spec" >/dev/null 2>&1) || (cd "$tmp" && apt-get source "$spec")
+    (cd "$tmp" && apt-get source -qq "$package" >/dev/null 2>&1) || (cd "$tmp" && apt-get source "$package")
     local dir
     dir=$(find "$tmp" -mindepth 1 -maxdepth 1 -type d | head -n1)
-    [ -n "$dir" ] || { echo "apt-get source $spec unpacked nothing" >&2; exit 1; }
+    [ -n "$dir" ] || { echo "apt-get source $package unpacked nothing" >&2; exit 1; }
     mv "$dir" "$deps/src/$name"
     rm -rf "$tmp"
   fi
