@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,7 +28,6 @@
 #include "platform/FileUtils.h"
 #include "platform/SingleInstance.h"
 #include "report/Report.h"
-#include "update/Install.h"
 #include "update/RunProgress.h"
 #include "update/Updater.h"
 
@@ -80,7 +80,6 @@ struct Shared {
     int code = -1;
     double total = 0;
     double done = 0;
-    uint64_t events = 0;
     unsigned phasesSeen = 1;  // bit per state, so a phase passed between two looks is still shown
     bool ended = false;
 };
@@ -331,8 +330,8 @@ int main(int argc, char** argv) {
 
     Shared shared;
     // Owned here rather than the process-wide one, so that returning from main joins its threads.
-    Updater engine;
-    Updater* updater = &engine;
+    std::optional<Updater> engine(std::in_place);
+    Updater* updater = &*engine;
     updater->m_callback = [&shared](Updater::UpdaterState state, Updater::UpdaterCode code, double a,
                                     double b) {
         std::lock_guard<std::mutex> lock(shared.mutex);
@@ -340,7 +339,6 @@ int main(int argc, char** argv) {
         shared.code = code;
         shared.total = a;
         shared.done = b;
-        ++shared.events;
         shared.phasesSeen |= 1u << (state & 3);
         if (code != Updater::Progress) shared.ended = true;
     };
@@ -349,9 +347,12 @@ int main(int argc, char** argv) {
 
     Scheduler* scheduler = Scheduler::instance();
     int shownState = Updater::CheckVersion;
-    uint64_t seenEvents = 0;
+    // Progress is what moved: the engine repeats an unchanged count while a transfer hangs.
+    int seenState = -1;
+    double seenDone = -1;
     double lastChange = monotonicSeconds();
     int code = -1;
+    bool stalled = false;
     for (;;) {
         scheduler->tick(0.03f);
         Shared now;
@@ -361,13 +362,13 @@ int main(int argc, char** argv) {
             now.code = shared.code;
             now.total = shared.total;
             now.done = shared.done;
-            now.events = shared.events;
             now.phasesSeen = shared.phasesSeen;
             now.ended = shared.ended;
         }
         const double t = monotonicSeconds();
-        if (now.events != seenEvents) {
-            seenEvents = now.events;
+        if (now.state != seenState || now.done != seenDone) {
+            seenState = now.state;
+            seenDone = now.done;
             lastChange = t;
         }
         for (int phase = shownState + 1; phase <= now.state && phase < Updater::Finish; ++phase) {
@@ -395,16 +396,21 @@ int main(int argc, char** argv) {
                            false);
             writeLog("veltrano-update: no progress for %.0f s, giving up", stallTimeout);
             std::fflush(out);
-            holdInstallExchanges();
-            std::_Exit(kExitStalled);
+            // The engine is stopped and its threads joined on the way out of main; an exchange that
+            // has begun finishes first.
+            stalled = true;
+            break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
     }
 
-    int status = exitStatusForCode(code);
+    // A stalled engine is stopped before the requests are drained, or its retries would never let
+    // the count of live requests reach zero.
+    if (stalled) engine.reset();
+    int status = stalled ? kExitStalled : exitStatusForCode(code);
     if (code == Updater::Ok && mode == Mode::Json)
         output.progress(ProgressView{Updater::Finish, 0, 0, -1}, monotonicSeconds(), true);
-    output.result(code, status);
+    if (!stalled) output.result(code, status);
     if (code == Updater::Ok) {
         params->setDownloadComplete(true);
         if (haveLogin) {

@@ -527,6 +527,15 @@ TEST_F(UpdateRun, ProgressForScriptsAndForLogs) {
     EXPECT_NE(r.out.find("finished: the game is up to date\n"), std::string::npos) << r.out;
 }
 
+TEST_F(UpdateRun, ADownloadThatNeverMovesEndsWithTheStallStatus) {
+    // The archive's ranges are held far longer than the run may last.
+    ASSERT_TRUE(server.addFault(R"({"path":"/game-1.0.7.zip","delay_ms":600000})"));
+    RunResult r = runUpdate({"--stall-timeout", "1"}, 60);
+    EXPECT_EQ(r.status, 9) << r.out;
+    EXPECT_NE(r.out.find("no progress for"), std::string::npos) << r.out;
+    EXPECT_FALSE(env.exists("game/version"));
+}
+
 TEST_F(UpdateRun, LoginAfterTheUpdateStartsTheGame) {
     RunResult r =
         runUpdate({"--token=abc", "--source=web", "--login", R"({"uid":12345,"callback_info":"cb"})"});
