@@ -16,6 +16,11 @@ std::mutex& exchangeMutex() {
     return *m;
 }
 
+std::function<void()>& exchangeMidpoint() {
+    static std::function<void()> midpoint;
+    return midpoint;
+}
+
 bool exists(FileUtils* fu, const std::string& path) {
     return fu->directoryExists(path) || fu->fileExists(path);
 }
@@ -93,6 +98,7 @@ bool putStagingInPlace(const InstallPaths& paths) {
             writeLog("install: can not move %s aside: %s", paths.game.c_str(), std::strerror(errno));
             return false;
         }
+        if (exchangeMidpoint()) exchangeMidpoint()();
         if (!fu->renameFile(paths.staging, paths.game)) {
             writeLog("install: can not move %s into place: %s", paths.staging.c_str(), std::strerror(errno));
             if (hadGame && !fu->renameFile(paths.old, paths.game))
@@ -132,6 +138,11 @@ void recoverInterruptedInstall(const InstallPaths& paths) {
 void holdInstallExchanges() {
     // Never released: the process is ending.
     exchangeMutex().lock();
+}
+
+void setExchangeMidpointForTesting(std::function<void()> midpoint) {
+    std::lock_guard<std::mutex> lock(exchangeMutex());
+    exchangeMidpoint() = std::move(midpoint);
 }
 
 }  // namespace veltrano

@@ -8,6 +8,7 @@
 //   G.veltrano-old      the previous tree while the exchange runs, removed right after it
 // A start removes leftovers of both, and puts G.veltrano-old back when G itself is missing.
 
+#include <functional>
 #include <string>
 
 namespace veltrano {
@@ -43,5 +44,9 @@ void restoreInterruptedGame(const InstallPaths& paths);
 // Waits for an exchange in progress to finish and keeps later ones from starting: called when
 // the process is about to end while an update may be running.
 void holdInstallExchanges();
+
+// Called inside every exchange, between moving the old tree aside and moving the new one in: lets a
+// test hold an exchange half done. Empty by default.
+void setExchangeMidpointForTesting(std::function<void()> midpoint);
 
 }  // namespace veltrano

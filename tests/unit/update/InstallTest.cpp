@@ -2,9 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdlib>
 #include <filesystem>
+#include <thread>
+
+#ifdef __linux__
+#include <unistd.h>
+#endif
 
 #include "support/TestEnv.h"
+#include "support/TestUtil.h"
 #include "update/Updater.h"
 
 using namespace veltrano;
@@ -116,5 +124,46 @@ TEST_F(InstallTest, ExchangeReplacesTheWholeTree) {
     ASSERT_TRUE(putStagingInPlace(paths));
     EXPECT_EQ(env.readFile("game/version"), "C");
 }
+
+#ifdef __linux__
+bool threadSleeps(pid_t tid) {
+    const std::string stat = veltrano::test::readFile("/proc/self/task/" + std::to_string(tid) + "/stat");
+    const size_t end = stat.rfind(") ");
+    return end != std::string::npos && end + 2 < stat.size() && stat[end + 2] == 'S';
+}
+
+// A closing launcher may end during an update, but never between the two renames of an exchange.
+TEST_F(InstallTest, EndingTheProcessWaitsForAnExchangeThatHasBegun) {
+    ASSERT_TRUE(env.writeFile("game/version", "A"));
+    ASSERT_TRUE(prepareStaging(paths));
+    ASSERT_TRUE(env.writeFile("game.veltrano-staging/version", "B"));
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            std::atomic<int> phase{0};  // 1: the exchange is half done; 2: it may go on
+            setExchangeMidpointForTesting([&] {
+                phase = 1;
+                while (phase.load() != 2) std::this_thread::yield();
+            });
+            std::thread exchange([&] { putStagingInPlace(paths); });
+            while (phase.load() != 1) std::this_thread::yield();
+            std::atomic<pid_t> tid{0};
+            std::atomic<bool> held{false};
+            std::thread closing([&] {
+                tid = gettid();
+                holdInstallExchanges();
+                held = true;
+            });
+            // Either the hold came back at once (wrong) or it sleeps until the exchange is done.
+            while (!held && !(tid != 0 && threadSleeps(tid))) std::this_thread::yield();
+            const bool cameBackEarly = held;
+            phase = 2;
+            closing.join();
+            exchange.join();
+            std::_Exit(cameBackEarly ? 1 : env.readFile("game/version") == "B" ? 0 : 2);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+#endif
 
 }  // namespace
