@@ -24,6 +24,9 @@ constexpr size_t kHashChunk = 1 << 20;
 // How far a transfer runs ahead of its line in the record: a killed run fetches at most this much
 // of each range again.
 constexpr uint64_t kRecordStep = 256 << 10;
+// The archive is started on its way to the disk in steps of this size as it arrives, so that the
+// flush before the new game is used does not find it all still to write.
+constexpr uint64_t kWriteOutStep = 8 << 20;
 constexpr size_t kSlotDigits = 20;
 // Pieces of the earlier layout (one file per range) are removed; the manifest allows 64 ranges.
 constexpr int kLegacyPieces = 64;
@@ -117,6 +120,7 @@ struct DownloadFile::Transfer {
     std::atomic<int> verdict{kFine};
     int writeErrno = 0;
     uint64_t notedAt = 0;
+    uint64_t writtenOutAt = 0;
 
     bool check(long code, const std::string& contentRange) {
         if (code >= 300 && code < 400) return true;  // a redirect hop; a final one brings no approved body
@@ -167,6 +171,10 @@ struct DownloadFile::Transfer {
             for (size_t r = before; r <= range && r < shared->first.size() && shared->first[r] < p; ++r)
                 shared->note(r);
             notedAt = p;
+        }
+        if (p - writtenOutAt >= kWriteOutStep || p == to + 1) {
+            shared->data.startWriteOut(writtenOutAt, p - writtenOutAt);
+            writtenOutAt = p;
         }
         shared->wake();
         return n;
@@ -430,6 +438,7 @@ void DownloadFile::launch(size_t index, uint64_t from, uint64_t to, bool whole) 
     transfer->range = index;
     transfer->pos.store(from, std::memory_order_relaxed);
     transfer->notedAt = from;
+    transfer->writtenOutAt = from;
 
     std::shared_ptr<DownloadFile> self = self_;
     HTTPRequest* request = HTTPRequest::create(

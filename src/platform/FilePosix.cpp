@@ -67,8 +67,14 @@ bool setOpenFilePermissions(FILE* file, unsigned permissions) {
 }
 
 bool closeWrittenFile(FILE* file) {
-    // Reaching the disk is left to one flush of the whole file system, far cheaper than one per file.
-    return file && std::fclose(file) == 0;
+    if (!file) return false;
+    bool ok = std::fflush(file) == 0;
+#ifdef __linux__
+    // Starts the writing without waiting for it, so that the flush before the files are used finds
+    // little left to do.
+    if (ok) sync_file_range(fileno(file), 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
+    return std::fclose(file) == 0 && ok;
 }
 
 bool createDirectoryNoFollow(const std::string& path) {

@@ -32,6 +32,9 @@ public:
     // Writes all n bytes at offset. Safe from several threads; on failure errno tells why (ENOSPC
     // for a full disk on either system).
     bool writeAt(const void* data, size_t n, uint64_t offset);
+    // Starts writing that region to the disk without waiting for it, where the system allows, so that a
+    // later flush has little left to do. Safe from several threads.
+    void startWriteOut(uint64_t offset, uint64_t n);
     // Reads up to n bytes at offset; the count read (short only at the end of the file), -1 on error
     // (errno tells why). Safe from several threads.
     long long readAt(void* data, size_t n, uint64_t offset);

@@ -77,6 +77,17 @@ bool PositionalFile::size(uint64_t* out) {
     return true;
 }
 
+void PositionalFile::startWriteOut(uint64_t offset, uint64_t n) {
+#ifdef __linux__
+    if (handle_ != -1 && n > 0)
+        ::sync_file_range(descriptor(handle_), static_cast<off_t>(offset), static_cast<off_t>(n),
+                          SYNC_FILE_RANGE_WRITE);
+#else
+    (void)offset;
+    (void)n;
+#endif
+}
+
 bool PositionalFile::writeAt(const void* data, size_t n, uint64_t offset) {
     const char* p = static_cast<const char*>(data);
     while (n > 0) {

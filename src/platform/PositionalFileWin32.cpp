@@ -125,6 +125,10 @@ bool PositionalFile::size(uint64_t* out) {
     return true;
 }
 
+void PositionalFile::startWriteOut(uint64_t, uint64_t) {
+    // Windows has no way to start the writing without waiting for it; its cache writes on its own.
+}
+
 bool PositionalFile::writeAt(const void* data, size_t n, uint64_t offset) {
     const char* p = static_cast<const char*>(data);
     while (n > 0) {
