@@ -1,8 +1,14 @@
 // Measures the launcher's CPU over 10 s under Xvfb: once idle after the update has finished, once
 // while a throttled download runs. Prints the launcher's own share and its web processes' share.
+// With --stall, instead runs one unthrottled update of a game of the given size in the real window and
+// reports how long its main loop was deaf at worst: the answer time of window-manager pings
+// (_NET_WM_PING, what a desktop uses to call a window "not responding") sent to it all along.
 //
 //   bench_ui_idle [seconds]
+//   bench_ui_idle --stall MIB
 
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
 #include <cairo.h>
 #include <dirent.h>
 #include <fcntl.h>
@@ -12,12 +18,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -191,10 +199,139 @@ bool waitForFile(const std::string& path, int seconds) {
     return false;
 }
 
+// A game of about mib MiB in files of 1 to 8 MiB, half random and half repeated text, so that the
+// archive is compressed as a real game's would be.
+void makeGame(const std::string& dir, int mib) {
+    std::mt19937_64 rng(7);
+    std::vector<char> noise(8 << 20);
+    for (auto& c : noise) c = static_cast<char>(rng());
+    const std::string text = "level data: tiles, sprites, sounds and scripts\n";
+    uint64_t left = static_cast<uint64_t>(mib) << 20;
+    for (int i = 0; left > 0; ++i) {
+        const uint64_t size = std::min<uint64_t>(left, (1 + i % 8) << 20);
+        fs::create_directories(dir + "/d" + std::to_string(i % 16));
+        std::ofstream out(dir + "/d" + std::to_string(i % 16) + "/f" + std::to_string(i), std::ios::binary);
+        for (uint64_t done = 0; done < size;) {
+            const uint64_t n = std::min<uint64_t>(size - done, 64 << 10);
+            if ((done >> 16) % 2 == 0) {
+                out.write(noise.data() + (rng() % (noise.size() - n)), static_cast<std::streamsize>(n));
+            } else {
+                for (uint64_t k = 0; k < n; k += text.size())
+                    out.write(text.data(), static_cast<std::streamsize>(std::min<uint64_t>(text.size(), n - k)));
+            }
+            done += n;
+        }
+        left -= size;
+    }
+}
+
+// The launcher's shown top-level windows that answer pings (GTK sets _NET_WM_PID and _NET_WM_PING on them).
+std::vector<Window> pingableWindows(Display* x, pid_t pid) {
+    std::vector<Window> found;
+    Atom pidAtom = XInternAtom(x, "_NET_WM_PID", False), ping = XInternAtom(x, "_NET_WM_PING", False);
+    Window root = DefaultRootWindow(x), parent = 0, *children = nullptr;
+    unsigned count = 0;
+    if (!XQueryTree(x, root, &root, &parent, &children, &count)) return found;
+    for (unsigned i = 0; i < count; ++i) {
+        Atom type;
+        int format;
+        unsigned long items, after;
+        unsigned char* data = nullptr;
+        bool ours = XGetWindowProperty(x, children[i], pidAtom, 0, 1, False, XA_CARDINAL, &type, &format,
+                                       &items, &after, &data) == Success &&
+                    data && items == 1 && static_cast<pid_t>(*reinterpret_cast<unsigned long*>(data)) == pid;
+        if (data) XFree(data);
+        Atom* protocols = nullptr;
+        int n = 0;
+        // Only a window on screen can look "not responding"; before it is shown the launcher is starting.
+        XWindowAttributes a;
+        ours = ours && XGetWindowAttributes(x, children[i], &a) && a.map_state == IsViewable;
+        if (ours && XGetWMProtocols(x, children[i], &protocols, &n)) {
+            if (std::find(protocols, protocols + n, ping) != protocols + n) found.push_back(children[i]);
+            XFree(protocols);
+        }
+    }
+    if (children) XFree(children);
+    return found;
+}
+
+struct Stall {
+    std::vector<double> answers;  // ms, one per ping
+    double longestAt = 0;         // s since the launcher started
+    double finishedAt = 0;
+    std::vector<std::pair<double, double>> slow;  // (s since the start, ms) of answers over 50 ms
+    bool finished = false;
+};
+
+// Pings the launcher's window every 10 ms until its game reaches version 1.0.1 (or 600 s pass).
+Stall pingUntilUpdated(const std::string& root, pid_t pid, Clock::time_point started) {
+    Stall r;
+    Display* x = XOpenDisplay(nullptr);
+    if (!x) return r;
+    // Windows come and go while they are looked at; a vanished one is simply not ours.
+    XSetErrorHandler(+[](Display*, XErrorEvent*) { return 0; });
+    Window target = 0;
+    XSelectInput(x, DefaultRootWindow(x), SubstructureNotifyMask);
+    Atom protocols = XInternAtom(x, "WM_PROTOCOLS", False), ping = XInternAtom(x, "_NET_WM_PING", False);
+    const auto end = started + std::chrono::seconds(600);
+    double longest = 0;
+    for (unsigned long serial = 1; Clock::now() < end; ++serial) {
+        if (target == 0) {
+            auto windows = pingableWindows(x, pid);
+            if (windows.empty()) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                continue;
+            }
+            target = windows.front();
+        }
+        XEvent e{};
+        e.xclient.type = ClientMessage;
+        e.xclient.window = target;
+        e.xclient.message_type = protocols;
+        e.xclient.format = 32;
+        e.xclient.data.l[0] = static_cast<long>(ping);
+        e.xclient.data.l[1] = static_cast<long>(serial);
+        e.xclient.data.l[2] = static_cast<long>(target);
+        XSendEvent(x, target, False, NoEventMask, &e);
+        XFlush(x);
+        const auto sent = Clock::now();
+        bool answered = false;
+        while (!answered && Clock::now() < end) {
+            pollfd p{ConnectionNumber(x), POLLIN, 0};
+            if (XPending(x) == 0 && poll(&p, 1, 1000) <= 0) continue;
+            XEvent reply;
+            XNextEvent(x, &reply);
+            answered = reply.type == ClientMessage && reply.xclient.message_type == protocols &&
+                       static_cast<Atom>(reply.xclient.data.l[0]) == ping &&
+                       static_cast<unsigned long>(reply.xclient.data.l[1]) == serial;
+        }
+        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - sent).count();
+        r.answers.push_back(ms);
+        const double at = std::chrono::duration<double>(sent - started).count();
+        if (ms > 50) r.slow.emplace_back(at, ms);
+        if (ms > longest) {
+            longest = ms;
+            r.longestAt = at;
+        }
+        std::ifstream version(root + "/stall/game/version");
+        std::string v;
+        if (version >> v && v == "1.0.1") {
+            r.finished = true;
+            r.finishedAt = std::chrono::duration<double>(Clock::now() - started).count();
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    XCloseDisplay(x);
+    return r;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    int seconds = argc > 1 ? std::max(1, atoi(argv[1])) : 10;
+    const bool stallMode = argc > 2 && std::strcmp(argv[1], "--stall") == 0;
+    const int stallMib = stallMode ? std::max(1, atoi(argv[2])) : 0;
+    int seconds = argc > 1 && !stallMode ? std::max(1, atoi(argv[1])) : 10;
     char tmpl[] = "/tmp/veltrano-ui-idle-XXXXXX";
     if (!mkdtemp(tmpl)) return 2;
     std::string root = tmpl;
@@ -221,15 +358,20 @@ int main(int argc, char** argv) {
         std::string game = root + "/gamesrc", srv = root + "/srv";
         fs::create_directories(game);
         fs::create_directories(srv + "/slow");
-        {
+        if (stallMode) {
+            makeGame(game, stallMib);
+        } else {
             std::ifstream random("/dev/urandom", std::ios::binary);
             std::vector<char> bytes(8 << 20);
             random.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
             std::ofstream(game + "/data.bin", std::ios::binary)
                 .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
         }
-        pid_t pack = spawn(
-            {VELTRANO_PACK_PATH, "--game", game, "--version", "1.0.1", "--out-dir", srv, "--level", "0"}, -1);
+        int quiet = open("/dev/null", O_WRONLY | O_CLOEXEC);
+        pid_t pack = spawn({VELTRANO_PACK_PATH, "--game", game, "--version", "1.0.1", "--out-dir", srv, "--level",
+                            stallMode ? "6" : "0"},
+                           quiet);
+        if (quiet >= 0) close(quiet);
         int packStatus = -1;
         waitpid(pack, &packStatus, 0);
         if (packStatus != 0) {
@@ -247,6 +389,28 @@ int main(int argc, char** argv) {
             break;
         }
 
+        if (stallMode) {
+            const auto started = Clock::now();
+            idle = startLauncher(root, "stall", config(base, "/"));
+            Stall r = pingUntilUpdated(root, idle, started);
+            stop(idle);
+            idle = -1;
+            if (r.answers.empty()) {
+                fprintf(stderr, "bench_ui_idle: no window of the launcher answered a ping\n");
+                break;
+            }
+            std::vector<double> sorted = r.answers;
+            std::sort(sorted.begin(), sorted.end());
+            printf("update of a %d MiB game in the real window: %s after %.1f s\n", stallMib,
+                   r.finished ? "finished" : "NOT finished", r.finishedAt);
+            printf("  %zu pings answered: longest %.1f ms (at %.1f s), 99th percentile %.1f ms, median %.1f ms"
+                   " (goal: longest under 50 ms)\n",
+                   sorted.size(), sorted.back(), r.longestAt, sorted[sorted.size() * 99 / 100],
+                   sorted[sorted.size() / 2]);
+            for (const auto& [at, ms] : r.slow) printf("  slow answer at %.2f s: %.1f ms\n", at, ms);
+            status = r.finished ? 0 : 1;
+            break;
+        }
         idle = startLauncher(root, "idle", config(base, "/"));
         if (!waitForFile(root + "/idle/game/version", 60)) {
             fprintf(stderr, "bench_ui_idle: the update did not finish\n");

@@ -15,7 +15,9 @@
 # --keep      keep the generated data (it lives in BUILD/bench-update and is deleted otherwise)
 #
 # With a windowed build it also runs bench_update_stall once: the longest gap between ticks of the
-# window's 30 ms timer while the update engine runs on that loop.
+# window's 30 ms timer while the update engine runs on that loop; and bench_ui_idle --stall: the real
+# window under Xvfb updating a game of the same size, pinged as a desktop does to find windows that
+# do not respond.
 #
 # Needs: nginx, aria2c, md5sum, unzip, GNU time (/usr/bin/time), python3.
 set -euo pipefail
@@ -244,5 +246,12 @@ if [ -x "$stall" ]; then
         || { tail -5 "$work/launcher/Veltrano.log" >&2; exit 1; }
 else
     echo "main-loop stall: not measured ($stall is built only with -DVELTRANO_UI=ON)"
+fi
+window="$build/bench/ui-idle/bench_ui_idle"
+if [ -x "$window" ]; then
+    echo "the real window during one update of a game of the same size (window-manager pings, Xvfb):"
+    "$window" --stall "$size_mib" || { echo "the window's update failed" >&2; exit 1; }
+else
+    echo "window stall: not measured ($window is built only with -DVELTRANO_UI=ON)"
 fi
 echo "load average at the end: $(cut -d' ' -f1-3 /proc/loadavg) (figures are valid only if nothing else ran)"
