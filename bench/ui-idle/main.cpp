@@ -217,7 +217,8 @@ void makeGame(const std::string& dir, int mib) {
                 out.write(noise.data() + (rng() % (noise.size() - n)), static_cast<std::streamsize>(n));
             } else {
                 for (uint64_t k = 0; k < n; k += text.size())
-                    out.write(text.data(), static_cast<std::streamsize>(std::min<uint64_t>(text.size(), n - k)));
+                    out.write(text.data(),
+                              static_cast<std::streamsize>(std::min<uint64_t>(text.size(), n - k)));
             }
             done += n;
         }
@@ -368,8 +369,8 @@ int main(int argc, char** argv) {
                 .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
         }
         int quiet = open("/dev/null", O_WRONLY | O_CLOEXEC);
-        pid_t pack = spawn({VELTRANO_PACK_PATH, "--game", game, "--version", "1.0.1", "--out-dir", srv, "--level",
-                            stallMode ? "6" : "0"},
+        pid_t pack = spawn({VELTRANO_PACK_PATH, "--game", game, "--version", "1.0.1", "--out-dir", srv,
+                            "--level", stallMode ? "6" : "0"},
                            quiet);
         if (quiet >= 0) close(quiet);
         int packStatus = -1;
@@ -403,10 +404,11 @@ int main(int argc, char** argv) {
             std::sort(sorted.begin(), sorted.end());
             printf("update of a %d MiB game in the real window: %s after %.1f s\n", stallMib,
                    r.finished ? "finished" : "NOT finished", r.finishedAt);
-            printf("  %zu pings answered: longest %.1f ms (at %.1f s), 99th percentile %.1f ms, median %.1f ms"
-                   " (goal: longest under 50 ms)\n",
-                   sorted.size(), sorted.back(), r.longestAt, sorted[sorted.size() * 99 / 100],
-                   sorted[sorted.size() / 2]);
+            printf(
+                "  %zu pings answered: longest %.1f ms (at %.1f s), 99th percentile %.1f ms, median %.1f ms"
+                " (goal: longest under 50 ms)\n",
+                sorted.size(), sorted.back(), r.longestAt, sorted[sorted.size() * 99 / 100],
+                sorted[sorted.size() / 2]);
             for (const auto& [at, ms] : r.slow) printf("  slow answer at %.2f s: %.1f ms\n", at, ms);
             status = r.finished ? 0 : 1;
             break;
