@@ -9,8 +9,8 @@
 
 #include "game/Game.h"
 #include "ui/CBaseDialog.h"
-#include "ui/ProgressModel.h"
-#include "ui/WindowServices.h"
+#include "window/ProgressModel.h"
+#include "window/WindowServices.h"
 
 namespace veltrano {
 
@@ -18,7 +18,7 @@ class CVeltranoDlg : public CBaseDialog, public GameStartHost {
 public:
     static constexpr unsigned kTimerPeriodMs = 30;
 
-    CVeltranoDlg(Game_MainDialog* owner, WindowServices services);
+    CVeltranoDlg(DialogOwner* owner, WindowServices services);
     ~CVeltranoDlg() override;
 
     // The updater callback; may run on the extraction thread, so it only stores.

@@ -5,8 +5,8 @@
 #include <functional>
 #include <string>
 
-#include "web/Bridge.h"
 #include "web/CXWebBrowser.h"
+#include "window/Bridge.h"
 
 namespace veltrano {
 

@@ -14,6 +14,7 @@
 
 #include "app/LaunchParams.h"
 #include "game/Game.h"
+#include "pack/Pack.h"
 #include "platform/CommandLine.h"
 #include "platform/Desktop.h"
 #include "platform/File.h"
@@ -22,7 +23,6 @@
 #include "platform/Process.h"
 #include "platform/SingleInstance.h"
 #include "platform/Wide.h"
-#include "update/Pack.h"
 #include "update/Unzip.h"
 
 namespace veltrano {

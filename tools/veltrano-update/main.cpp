@@ -28,7 +28,7 @@
 #include "platform/FileUtils.h"
 #include "platform/SingleInstance.h"
 #include "report/Report.h"
-#include "update/RunProgress.h"
+#include "runner/RunProgress.h"
 #include "update/Updater.h"
 
 using namespace veltrano;

@@ -14,8 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "pack/Pack.h"
 #include "support/TestEnv.h"
-#include "update/Pack.h"
 
 using namespace veltrano;
 using veltrano::test::treeSnapshot;

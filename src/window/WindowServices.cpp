@@ -1,8 +1,9 @@
-#include "ui/WindowServices.h"
+#include "window/WindowServices.h"
 
-#include <glib.h>
+#include <chrono>
 
 #include "app/LaunchParams.h"
+#include "config/Log.h"
 #include "net/Scheduler.h"
 #include "report/Report.h"
 #include "update/Updater.h"
@@ -40,8 +41,22 @@ WindowServices defaultWindowServices() {
     };
     s.downloadStartTime = [] { return Updater::instance()->m_downloadStartTime.load(); };
     s.baseBytes = [] { return Updater::instance()->m_baseBytes.load(); };
-    s.now = [] { return static_cast<int64_t>(g_get_real_time() / G_USEC_PER_SEC); };
+    s.now = [] {
+        using namespace std::chrono;
+        return static_cast<int64_t>(duration_cast<seconds>(system_clock::now().time_since_epoch()).count());
+    };
     return s;
+}
+
+void reportPoll(const ProgressModel::PollResult& poll, const std::string& speedText,
+                const WindowServices& services) {
+    if (poll.downloadComplete && services.setDownloadComplete) services.setDownloadComplete(true);
+    if (poll.errorCode && services.sendReport)
+        services.sendReport(static_cast<unsigned>(poll.errorCode), std::string());
+    if (poll.speedReport) {
+        if (services.sendReport) services.sendReport(1015, speedText);
+        writeLog("download speed:%s", speedText.c_str());
+    }
 }
 
 }  // namespace veltrano
