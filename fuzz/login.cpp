@@ -8,7 +8,7 @@
 #include "FuzzSupport.h"
 #include "app/LaunchParams.h"
 #include "util/Encoding.h"
-#include "web/Bridge.h"
+#include "window/Bridge.h"
 
 using namespace veltrano;
 

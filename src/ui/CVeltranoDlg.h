@@ -9,8 +9,8 @@
 
 #include "game/Game.h"
 #include "ui/CBaseDialog.h"
-#include "ui/ProgressModel.h"
-#include "ui/WindowServices.h"
+#include "window/ProgressModel.h"
+#include "window/WindowServices.h"
 
 namespace veltrano {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "ui/CBaseDialog.h"
-#include "ui/WindowServices.h"
+#include "window/WindowServices.h"
 
 namespace veltrano {
 

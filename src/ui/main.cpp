@@ -9,7 +9,7 @@
 #include "app/CVeltranoApp.h"
 #include "config/Log.h"
 #include "ui/Game_MainDialog.h"
-#include "ui/WindowServices.h"
+#include "window/WindowServices.h"
 #include "update/Install.h"
 
 int main(int argc, char** argv) {

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "ui/CBaseDialog.h"
-#include "ui/WindowServices.h"
+#include "window/WindowServices.h"
 #include "web/CXWebBrowser2.h"
 
 namespace veltrano {

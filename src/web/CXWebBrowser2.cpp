@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "config/Log.h"
-#include "web/Bridge.h"
+#include "window/Bridge.h"
 
 namespace veltrano {
 

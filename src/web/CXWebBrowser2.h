@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "web/Bridge.h"
+#include "window/Bridge.h"
 #include "web/CXWebBrowser.h"
 
 namespace veltrano {

@@ -1,4 +1,4 @@
-#include "web/Bridge.h"
+#include "window/Bridge.h"
 
 #include <gtest/gtest.h>
 

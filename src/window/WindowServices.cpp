@@ -1,6 +1,6 @@
-#include "ui/WindowServices.h"
+#include "window/WindowServices.h"
 
-#include <glib.h>
+#include <chrono>
 
 #include "app/LaunchParams.h"
 #include "net/Scheduler.h"
@@ -40,7 +40,10 @@ WindowServices defaultWindowServices() {
     };
     s.downloadStartTime = [] { return Updater::instance()->m_downloadStartTime.load(); };
     s.baseBytes = [] { return Updater::instance()->m_baseBytes.load(); };
-    s.now = [] { return static_cast<int64_t>(g_get_real_time() / G_USEC_PER_SEC); };
+    s.now = [] {
+        using namespace std::chrono;
+        return static_cast<int64_t>(duration_cast<seconds>(system_clock::now().time_since_epoch()).count());
+    };
     return s;
 }
 

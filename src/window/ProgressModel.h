@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/ViewMath.h"
+#include "window/ViewMath.h"
 
 namespace veltrano {
 

@@ -1,4 +1,4 @@
-#include "ui/ProgressModel.h"
+#include "window/ProgressModel.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "ui/ViewMath.h"
+#include "window/ViewMath.h"
 
 #include <algorithm>
 #include <cctype>
