@@ -89,6 +89,10 @@ void CWebDialog::moveTo(int x, int y) {
     if (hwnd_) SetWindowPos(hwnd_, nullptr, x, y, 0, 0, SWP_NOZORDER | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
+bool CWebDialog::preTranslateMessage(MSG* msg) {
+    return browser_ && browser_->translateAccelerator(msg);
+}
+
 void CWebDialog::Close() {
     if (hwnd_) DestroyWindow(hwnd_);
 }

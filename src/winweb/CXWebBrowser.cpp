@@ -100,6 +100,18 @@ bool CXWebBrowser::setSilent(bool silent) {
     return browser_ && SUCCEEDED(browser_->put_Silent(silent ? VARIANT_TRUE : VARIANT_FALSE));
 }
 
+bool CXWebBrowser::translateAccelerator(MSG* msg) {
+    if (!browser_ || !msg || msg->message < WM_KEYFIRST || msg->message > WM_KEYLAST) return false;
+    if (msg->hwnd != host_ && !IsChild(host_, msg->hwnd)) return false;
+    IOleInPlaceActiveObject* active = nullptr;
+    if (FAILED(browser_->QueryInterface(IID_IOleInPlaceActiveObject, reinterpret_cast<void**>(&active))) ||
+        !active)
+        return false;
+    const bool taken = active->TranslateAccelerator(msg) == S_OK;
+    active->Release();
+    return taken;
+}
+
 // ---- IUnknown ----
 
 STDMETHODIMP CXWebBrowser::QueryInterface(REFIID riid, void** out) {

@@ -29,6 +29,9 @@ public:
     // Loads an address or a local file path, never from or into the cache.
     bool navigate(const std::wstring& address);
     bool setSilent(bool silent);
+    // Gives a keyboard message bound for the control's windows to the control first (Tab between the
+    // page's fields, its editing keys); true when the control took it and it must not be dispatched.
+    bool translateAccelerator(MSG* msg);
     // Closes the control and lets go of everything obtained from it; create may be run again.
     void close();
 
