@@ -217,11 +217,10 @@ TEST_F(WindowsPlatformTest, TheGameCommandLineReachesTheGameAsSplit) {
     int error = 0;
     ASSERT_TRUE(startProcess(cmd, "", &pid, &error)) << "error " << error;
     const std::string argvFile = root + "/game dir/argv.txt";
-    ASSERT_TRUE(waitFor([&] { return files->fileExists(argvFile); }));
 
     std::string expected;
     for (const std::string& a : splitWindowsCommandLine(cmd, true)) expected += a + '\0';
-    EXPECT_EQ(files->readText(argvFile), expected);
+    EXPECT_EQ(test::readOnceWritten(argvFile), expected);
 }
 
 TEST_F(WindowsPlatformTest, UninstallEntryAndShortcutAreWrittenAsTheShellReadsThem) {
@@ -275,8 +274,9 @@ TEST_F(WindowsPlatformTest, TheClosingNoticeReachesAWindowOfAnotherProcess) {
     ProcessId pid = 0;
     int error = 0;
     ASSERT_TRUE(spawnProcess({helper(), "receive", root}, "", &pid, &error)) << error;
-    ASSERT_TRUE(waitFor([&] { return files->fileExists(root + "window.txt"); }));
-    const int64_t window = std::stoll(files->readText(root + "window.txt"));
+    const std::string windowText = test::readOnceWritten(root + "window.txt");
+    ASSERT_FALSE(windowText.empty());
+    const int64_t window = std::stoll(windowText);
     ASSERT_NE(window, 0);
 
     LaunchParams* params = LaunchParams::instance();
@@ -284,13 +284,12 @@ TEST_F(WindowsPlatformTest, TheClosingNoticeReachesAWindowOfAnotherProcess) {
     params->setSenderWindow(4321);
     EXPECT_TRUE(params->notifyParentClosing());
     params->setParentWindow(0);
-    ASSERT_TRUE(waitFor([&] { return files->fileExists(root + "message.bin"); }));
 
     std::string record(528, '\0');
     record[0] = 1;
     record[4] = '1';
     record[524] = 1;
-    EXPECT_EQ(files->readText(root + "message.bin"), "1 4321\n" + record);
+    EXPECT_EQ(test::readOnceWritten(root + "message.bin"), "1 4321\n" + record);
 }
 
 }  // namespace

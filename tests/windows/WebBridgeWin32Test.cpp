@@ -188,9 +188,8 @@ TEST_F(WebBridgeTest, AppLoginStartsTheGameWithTheLoginsArguments) {
     EXPECT_TRUE(host.errors.empty());
 
     const std::string gameDir = root + "/game/";
-    ASSERT_TRUE(test::waitFor([&] { return files->fileExists(gameDir + "argv.txt"); }));
     std::vector<std::string> got;
-    const std::string all = files->readText(gameDir + "argv.txt");
+    const std::string all = test::readOnceWritten(gameDir + "argv.txt");
     for (size_t start = 0, end; (end = all.find('\0', start)) != std::string::npos; start = end + 1)
         got.push_back(all.substr(start, end - start));
     const std::vector<std::string> expected = {gameDir + "game.exe",

@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/FileUtils.h"
 #include "platform/Wide.h"
 
 namespace veltrano::test {
@@ -20,6 +21,17 @@ inline bool waitFor(const std::function<bool()>& condition) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return true;
+}
+
+// The content of a file another process writes whole (beside, then renamed), once it can be read:
+// under wine the new name can be seen a moment before the file opens. Empty when it never can.
+inline std::string readOnceWritten(const std::string& path) {
+    std::string text;
+    waitFor([&] {
+        text = FileUtils::instance()->readText(path);
+        return !text.empty();
+    });
+    return text;
 }
 
 // The temporary folder with "/" separators and a trailing "/".
