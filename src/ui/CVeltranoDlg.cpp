@@ -8,7 +8,6 @@
 #include "config/Log.h"
 #include "platform/CommandLine.h"
 #include "platform/FileUtils.h"
-#include "ui/Game_MainDialog.h"
 
 namespace veltrano {
 
@@ -21,7 +20,7 @@ std::string skinPath(const char* literal) {
 
 }  // namespace
 
-CVeltranoDlg::CVeltranoDlg(Game_MainDialog* owner, WindowServices services)
+CVeltranoDlg::CVeltranoDlg(DialogOwner* owner, WindowServices services)
     : CBaseDialog(owner),
       services_(std::move(services)),
       model_(std::make_shared<ProgressModel>(skinLayoutFrom(*LauncherConfig::instance()),
@@ -150,18 +149,9 @@ bool CVeltranoDlg::UpdateView() {
 void CVeltranoDlg::pollUpdater() {
     int64_t now = services_.now ? services_.now() : static_cast<int64_t>(g_get_real_time() / 1000000);
     ProgressModel::PollResult r = model_->poll(now);
-    if (r.downloadComplete) {
-        if (services_.setDownloadComplete) services_.setDownloadComplete(true);
-        if (onDownloadComplete_) onDownloadComplete_();
-    }
-    if (r.errorCode) {
-        if (services_.sendReport) services_.sendReport(static_cast<unsigned>(r.errorCode), std::string());
-        showError(r.errorCode);
-    }
-    if (r.speedReport) {
-        if (services_.sendReport) services_.sendReport(1015, model_->speedText());
-        writeLog("download speed:%s", model_->speedText().c_str());
-    }
+    reportPoll(r, model_->speedText(), services_);
+    if (r.downloadComplete && onDownloadComplete_) onDownloadComplete_();
+    if (r.errorCode) showError(r.errorCode);
 }
 
 void CVeltranoDlg::tick() {

@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "app/LaunchParams.h"
+#include "config/Log.h"
 #include "net/Scheduler.h"
 #include "report/Report.h"
 #include "update/Updater.h"
@@ -45,6 +46,17 @@ WindowServices defaultWindowServices() {
         return static_cast<int64_t>(duration_cast<seconds>(system_clock::now().time_since_epoch()).count());
     };
     return s;
+}
+
+void reportPoll(const ProgressModel::PollResult& poll, const std::string& speedText,
+                const WindowServices& services) {
+    if (poll.downloadComplete && services.setDownloadComplete) services.setDownloadComplete(true);
+    if (poll.errorCode && services.sendReport)
+        services.sendReport(static_cast<unsigned>(poll.errorCode), std::string());
+    if (poll.speedReport) {
+        if (services.sendReport) services.sendReport(1015, speedText);
+        writeLog("download speed:%s", speedText.c_str());
+    }
 }
 
 }  // namespace veltrano

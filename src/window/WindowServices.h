@@ -6,6 +6,8 @@
 #include <functional>
 #include <string>
 
+#include "window/ProgressModel.h"
+
 namespace veltrano {
 
 using LoginHandler = std::function<void(const std::string& uid, const std::string& gameToken,
@@ -37,5 +39,11 @@ struct WindowServices {
 
 // The launcher's real services.
 WindowServices defaultWindowServices();
+
+// What one poll of the progress model tells the rest of the launcher, whatever toolkit draws the
+// window: the finish is published, an error reported with its code, the speed reported as 1015 with
+// speedText (and logged). Showing the error and telling the page stay with the window.
+void reportPoll(const ProgressModel::PollResult& poll, const std::string& speedText,
+                const WindowServices& services);
 
 }  // namespace veltrano
