@@ -15,6 +15,7 @@
 #include "WinTestSupport.h"
 #include "app/LaunchParams.h"
 #include "game/Game.h"
+#include "pack/Pack.h"
 #include "platform/CommandLine.h"
 #include "platform/Desktop.h"
 #include "platform/File.h"
@@ -23,7 +24,6 @@
 #include "platform/Process.h"
 #include "platform/SingleInstance.h"
 #include "platform/Wide.h"
-#include "pack/Pack.h"
 #include "update/Unzip.h"
 
 namespace veltrano {
