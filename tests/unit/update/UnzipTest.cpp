@@ -14,8 +14,8 @@
 #include <utility>
 #include <vector>
 
-#include "support/TestEnv.h"
 #include "pack/Pack.h"
+#include "support/TestEnv.h"
 
 using namespace veltrano;
 using veltrano::test::treeSnapshot;
