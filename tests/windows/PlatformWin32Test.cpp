@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "WinTestSupport.h"
 #include "app/LaunchParams.h"
 #include "game/Game.h"
 #include "pack/Pack.h"
@@ -28,26 +29,8 @@
 namespace veltrano {
 namespace {
 
-// Polls a condition until it holds or a generous bound passes; the bound only stops a broken run.
-bool waitFor(const std::function<bool()>& condition) {
-    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > giveUp) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-}
-
-std::string tempRoot() {
-    wchar_t buf[MAX_PATH + 1] = {};
-    GetTempPathW(MAX_PATH, buf);
-    std::string dir = fromWide(buf);
-    for (auto& c : dir) {
-        if (c == '\\') c = '/';
-    }
-    if (dir.empty() || dir.back() != '/') dir += '/';
-    return dir;
-}
+using test::tempRoot;
+using test::waitFor;
 
 bool isRunning(ProcessId pid) {
     for (const ProcessEntry& p : listUserProcesses()) {
@@ -234,11 +217,10 @@ TEST_F(WindowsPlatformTest, TheGameCommandLineReachesTheGameAsSplit) {
     int error = 0;
     ASSERT_TRUE(startProcess(cmd, "", &pid, &error)) << "error " << error;
     const std::string argvFile = root + "/game dir/argv.txt";
-    ASSERT_TRUE(waitFor([&] { return files->fileExists(argvFile); }));
 
     std::string expected;
     for (const std::string& a : splitWindowsCommandLine(cmd, true)) expected += a + '\0';
-    EXPECT_EQ(files->readText(argvFile), expected);
+    EXPECT_EQ(test::readOnceWritten(argvFile), expected);
 }
 
 TEST_F(WindowsPlatformTest, UninstallEntryAndShortcutAreWrittenAsTheShellReadsThem) {
@@ -292,8 +274,9 @@ TEST_F(WindowsPlatformTest, TheClosingNoticeReachesAWindowOfAnotherProcess) {
     ProcessId pid = 0;
     int error = 0;
     ASSERT_TRUE(spawnProcess({helper(), "receive", root}, "", &pid, &error)) << error;
-    ASSERT_TRUE(waitFor([&] { return files->fileExists(root + "window.txt"); }));
-    const int64_t window = std::stoll(files->readText(root + "window.txt"));
+    const std::string windowText = test::readOnceWritten(root + "window.txt");
+    ASSERT_FALSE(windowText.empty());
+    const int64_t window = std::stoll(windowText);
     ASSERT_NE(window, 0);
 
     LaunchParams* params = LaunchParams::instance();
@@ -301,13 +284,12 @@ TEST_F(WindowsPlatformTest, TheClosingNoticeReachesAWindowOfAnotherProcess) {
     params->setSenderWindow(4321);
     EXPECT_TRUE(params->notifyParentClosing());
     params->setParentWindow(0);
-    ASSERT_TRUE(waitFor([&] { return files->fileExists(root + "message.bin"); }));
 
     std::string record(528, '\0');
     record[0] = 1;
     record[4] = '1';
     record[524] = 1;
-    EXPECT_EQ(files->readText(root + "message.bin"), "1 4321\n" + record);
+    EXPECT_EQ(test::readOnceWritten(root + "message.bin"), "1 4321\n" + record);
 }
 
 }  // namespace
