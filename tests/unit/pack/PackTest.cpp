@@ -22,17 +22,20 @@ using veltrano::test::VeltranoTest;
 
 namespace {
 
-// Entry names as an independent reader lists them.
-std::string listing(const std::string& zip) {
-    std::string command = "unzip -Z1 '" + zip + "' 2>&1";
+std::string commandOutput(const std::string& command) {
     std::string out;
-    if (FILE* p = popen(command.c_str(), "r")) {
+    if (FILE* p = popen((command + " 2>&1").c_str(), "r")) {
         char buf[4096];
         size_t n;
         while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
         pclose(p);
     }
     return out;
+}
+
+// Entry names as an independent reader lists them.
+std::string listing(const std::string& zip) {
+    return commandOutput("unzip -Z1 '" + zip + "'");
 }
 
 bool unzipTests(const std::string& zip) {
@@ -87,6 +90,43 @@ TEST_F(PackTest, WithoutDirectoryEntries) {
     EXPECT_EQ(listing(env.path("out.zip")),
               "bin/run.sh\ndata/empty.txt\ndata/levels/1.dat\nreadme.txt\nversion\n");
     EXPECT_EQ(r.entries, 5u);
+}
+
+// A game file over 4 GiB needs the archive's 64-bit sizes; the file is sparse and compresses to
+// almost nothing, so the test stays cheap on disk.
+TEST_F(PackTest, AFileOverFourGigabytesKeepsItsWholeSize) {
+    const uint64_t huge = (uint64_t(1) << 32) + (1 << 20) + 7;
+    std::filesystem::resize_file(env.path("src/readme.txt"), 0);
+    { std::ofstream(env.path("src/huge.bin")); }
+    std::filesystem::resize_file(env.path("src/huge.bin"), huge);
+    PackOptions o = options();
+    o.level = 1;
+    PackResult r;
+    std::string error;
+    ASSERT_TRUE(packGame(o, &r, &error)) << error;
+
+    Archive archive;
+    std::string problem;
+    ASSERT_TRUE(archive.open(env.path("out.zip"), &problem)) << problem;
+    bool seen = false;
+    for (const ArchiveEntry& e : archive.entries()) {
+        if (e.name != "huge.bin") continue;
+        seen = true;
+        EXPECT_EQ(e.size, huge);
+        EXPECT_LT(e.compressedSize, uint64_t(64) << 20);
+    }
+    EXPECT_TRUE(seen);
+    // Another reader agrees on the size.
+    const std::string out = commandOutput("unzip -Zl '" + env.path("out.zip") + "' huge.bin");
+    EXPECT_NE(out.find(std::to_string(huge)), std::string::npos) << out;
+    // The entry after it is still found and read.
+    ASSERT_TRUE(env.writeFile("dest/.keep", ""));
+    for (const ArchiveEntry& e : archive.entries()) {
+        if (e.name != "version") continue;
+        std::vector<char> buffer(kUnzipCopyBufferSize);
+        EXPECT_TRUE(extractEntry(archive, e, env.path("dest/"), &buffer));
+    }
+    EXPECT_EQ(env.readFile("dest/version"), "2.0.1");
 }
 
 TEST_F(PackTest, FailuresLeaveNoArchive) {
