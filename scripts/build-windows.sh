@@ -19,6 +19,13 @@ prefix=$deps/$triple
 build_dir=${BUILD_DIR:-build-windows}
 jobs=$(nproc)
 
+# Prints how long each step took, so that CI's log shows where the time goes.
+step_start=$SECONDS
+step_done() {
+  echo "-- $1: $((SECONDS - step_start)) s"
+  step_start=$SECONDS
+}
+
 if [ "${1:-}" = has-deps ]; then
   for f in lib/libcurl.a lib/libminizip.a lib/libgtest.a include/rapidjson/rapidjson.h; do
     [ -f "$prefix/$f" ] || exit 1
@@ -60,6 +67,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "installing: ${missing[*]}"
   $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+step_done "packages"
 
 # ---- libraries from Debian's sources, built once into the cache ----
 mkdir -p "$deps/src" "$prefix/include" "$prefix/lib"
@@ -76,6 +84,7 @@ fetch_source() {
     [ -n "$dir" ] || { echo "apt-get source $package unpacked nothing" >&2; exit 1; }
     mv "$dir" "$deps/src/$name"
     rm -rf "$tmp"
+    step_done "apt-get source $package" >&2
   fi
   echo "$deps/src/$name"
 }
@@ -97,6 +106,7 @@ if [ ! -f "$prefix/lib/libcurl.a" ]; then
     make -s -j"$jobs" -C lib >/dev/null &&
     make -s -C lib install >/dev/null &&
     make -s -C include install >/dev/null)
+  step_done "libcurl"
 fi
 
 if [ ! -f "$prefix/lib/libminizip.a" ]; then
@@ -111,6 +121,7 @@ if [ ! -f "$prefix/lib/libminizip.a" ]; then
   done
   "$triple-ar" rcs "$prefix/lib/libminizip.a" "$out"/*.o
   cp "$src/contrib/minizip/"{ioapi,unzip,zip,iowin32}.h "$prefix/include/minizip/"
+  step_done "minizip"
 fi
 
 # Header-only; copied so that the cross compiler never searches the build machine's /usr/include.
@@ -125,6 +136,7 @@ if [ ! -f "$prefix/lib/libgtest.a" ]; then
     -DVELTRANO_MINGW_TRIPLE="$triple" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" >/dev/null
   cmake --build "$deps/build-gtest-$arch" -j"$jobs" >/dev/null
   cmake --install "$deps/build-gtest-$arch" >/dev/null
+  step_done "GoogleTest"
 fi
 
 [ "${1:-}" = deps ] && exit 0

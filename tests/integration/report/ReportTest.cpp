@@ -1,7 +1,4 @@
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -241,15 +238,9 @@ TEST_F(Reports, ServerErrorsAreLoggedAndUnreachableServersAreSilent) {
     EXPECT_TRUE(waitForLog("report kCCHTTPRequestStateCompleted dataType 1007  503 fault\r\n")) << log();
 
     // A port that was free a moment ago: the connection is refused.
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    ASSERT_EQ(bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    ASSERT_EQ(getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len), 0);
-    close(s);
-    configure("http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/report");
+    const int port = test::freeLoopbackPort();
+    ASSERT_NE(port, 0);
+    configure("http://127.0.0.1:" + std::to_string(port) + "/report");
     sendReport(1008);
     configure("");
     sendReport(1010);

@@ -1,17 +1,20 @@
 // veltrano-update end to end against veltrano-devserver.
 
+#include <gtest/gtest.h>
+#include <rapidjson/document.h>
+
+#ifndef _WIN32
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <rapidjson/document.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -70,9 +73,11 @@ TEST_F(UpdateRun, FirstInstallDownloadsExtractsAndReports) {
     EXPECT_EQ(env.readFile("game/data/readme.txt"), "hello");
     EXPECT_EQ(env.readFile("game/data/maps/world.bin"),
               readAbsolute(env.root() + "/src/data/maps/world.bin"));
+#ifndef _WIN32
     struct stat st {};
     ASSERT_EQ(::stat(env.path("game/run.sh").c_str(), &st), 0);
     EXPECT_NE(st.st_mode & 0100, 0u);
+#endif
     EXPECT_EQ(archiveRequests(), 10);  // the default ten ranges
     EXPECT_TRUE(env.exists("Install.log"));
     EXPECT_NE(r.out.find("finished: the game is up to date"), std::string::npos);
@@ -278,7 +283,11 @@ TEST_F(UpdateRun, KilledInstallationLeavesTheOldGameWholeUntilTheUpdateRunsAgain
     }
     pack("2.0.0", {"--level", "0", "--force", "true"}, "big");
     auto gameB = treeSnapshot(big);
+#ifdef _WIN32
+    gameB["version"] = "rw 2.0.0";
+#else
     gameB["version"] = "420 2.0.0";
+#endif
     const std::string staging = env.path("game.veltrano-staging");
     auto stagedFiles = [&staging]() {
         size_t n = 0;
@@ -294,18 +303,14 @@ TEST_F(UpdateRun, KilledInstallationLeavesTheOldGameWholeUntilTheUpdateRunsAgain
             fs::remove_all(env.path("game"));
             fs::copy(savedA, env.path("game"), fs::copy_options::recursive);
             std::string error;
-            pid_t pid = spawnChild({VELTRANO_UPDATE_PATH, "--dir", env.launcherDir()}, -1, &error);
-            ASSERT_GT(pid, 0) << error;
-            int status = 0;
+            const ChildId child = spawnChild({VELTRANO_UPDATE_PATH, "--dir", env.launcherDir()}, -1, &error);
+            ASSERT_GT(child, 0) << error;
             bool ended = false;
             const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-            while (!(ended = ::waitpid(pid, &status, WNOHANG) == pid) && stagedFiles() < files &&
+            while (!(ended = childEnded(child, nullptr)) && stagedFiles() < files &&
                    std::chrono::steady_clock::now() < giveUp) {
             }
-            if (!ended) {
-                ::kill(pid, SIGKILL);
-                ::waitpid(pid, &status, 0);
-            }
+            if (!ended) killChild(child);
             // Killed too late (the new game already in place) does not show what this is about.
             caught = !ended && env.readFile("game/version") != "2.0.0";
         }
@@ -325,6 +330,9 @@ TEST_F(UpdateRun, KilledInstallationLeavesTheOldGameWholeUntilTheUpdateRunsAgain
 }
 
 TEST_F(UpdateRun, TooLittleDiskSpaceEndsWith1121BeforeAnythingIsRemoved) {
+#ifdef _WIN32
+    GTEST_SKIP() << "tested on Linux only: a small file system is mounted for it";
+#else
     if (::geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
     struct Mounts {
         std::vector<std::string> points;
@@ -373,6 +381,7 @@ TEST_F(UpdateRun, TooLittleDiskSpaceEndsWith1121BeforeAnythingIsRemoved) {
     }
     // The downloaded archive stays for when there is room.
     EXPECT_TRUE(fs::exists(downloadDir() + "game-1.0.8.zip"));
+#endif
 }
 
 TEST_F(UpdateRun, OnlyTheCurrentArchiveStaysInTheDownloadFolder) {
@@ -448,8 +457,8 @@ TEST_F(UpdateRun, AKilledDownloadFetchesOnlyWhatItLacks) {
 
     std::vector<std::string> argv{VELTRANO_UPDATE_PATH, "--dir", env.launcherDir()};
     std::string error;
-    pid_t pid = spawnChild(argv, -1, &error);
-    ASSERT_GT(pid, 0) << error;
+    const ChildId child = spawnChild(argv, -1, &error);
+    ASSERT_GT(child, 0) << error;
     auto caught = [&] {
         std::vector<uint64_t> c = DownloadFile::recordedCounts(downloadDir() + zip);
         return c.size() == 4 && c[0] == chunk && c[1] == chunk && c[2] >= 200000 && c[3] >= 200000;
@@ -457,9 +466,7 @@ TEST_F(UpdateRun, AKilledDownloadFetchesOnlyWhatItLacks) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (!caught() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    ::kill(pid, SIGKILL);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
+    killChild(child);
     ASSERT_TRUE(caught()) << "the download never got that far";
     ASSERT_FALSE(fs::exists(downloadDir() + zip));
     const std::vector<uint64_t> kept = DownloadFile::recordedCounts(downloadDir() + zip);
@@ -567,10 +574,7 @@ TEST_F(UpdateRun, PackerMergesReleasesAndRejectsBadUsage) {
     auto packStatus = [&](std::vector<std::string> args) {
         args.insert(args.begin(), VELTRANO_PACK_PATH);
         std::string error;
-        pid_t pid = spawnChild(args, -1, &error);
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return waitChild(spawnChild(args, -1, &error));
     };
     const std::string out = env.root() + "/packed";
     EXPECT_EQ(packStatus({"--version", "1"}), 1);
@@ -596,6 +600,10 @@ TEST_F(UpdateRun, AnOversizedManifestIsNeitherKeptNorLogged) {
 }
 
 TEST_F(UpdateRun, AClosedOutputEndsTheDisplayNotTheUpdate) {
+#ifdef _WIN32
+    GTEST_SKIP() << "tested on Linux only: the test holds the manifest back on a POSIX socket until it "
+                    "has closed the updater's output pipe";
+#else
     // The manifest comes from a listener of the test's own, answered only once the reader is gone.
     const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     ASSERT_GE(listener, 0);
@@ -650,6 +658,7 @@ TEST_F(UpdateRun, AClosedOutputEndsTheDisplayNotTheUpdate) {
     ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_NE(env.readFile("Veltrano.log").find("m_svrVer:1.0.7 m_curVer:1.0.7"), std::string::npos);
+#endif
 }
 
 TEST_F(UpdateRun, UsageAndConfigurationErrors) {

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
+
+#ifndef _WIN32
 #include <sys/wait.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +24,7 @@ using veltrano::test::VeltranoTest;
 
 namespace {
 
+#ifndef _WIN32
 // Entry names as an independent reader lists them.
 std::string listing(const std::string& zip) {
     std::string command = "unzip -Z1 '" + zip + "' 2>&1";
@@ -39,6 +43,7 @@ bool unzipTests(const std::string& zip) {
     int rc = std::system(command.c_str());
     return WIFEXITED(rc) && WEXITSTATUS(rc) == 0;
 }
+#endif
 
 }  // namespace
 
@@ -76,6 +81,9 @@ protected:
 };
 
 TEST_F(PackTest, ArchiveHoldsVersionDirectoriesAndFilesReadableByOtherTools) {
+#ifdef _WIN32
+    GTEST_SKIP() << "tested on Linux only: the archive is checked with the unzip program";
+#else
     PackResult r;
     std::string error;
     ASSERT_TRUE(packGame(options(), &r, &error)) << error;
@@ -92,14 +100,19 @@ TEST_F(PackTest, ArchiveHoldsVersionDirectoriesAndFilesReadableByOtherTools) {
     ASSERT_TRUE(uncompressDir(env.path("out.zip").c_str(), env.path("dest/").c_str(), nullptr));
     EXPECT_EQ(env.readFile("dest/version"), "2.0.1");
     EXPECT_EQ(env.readFile("dest/data/levels/1.dat"), std::string(70000, 'L'));
+#endif
 }
 
 TEST_F(PackTest, WithoutDirectoryEntries) {
+#ifdef _WIN32
+    GTEST_SKIP() << "tested on Linux only: the archive is checked with the unzip program";
+#else
     PackResult r;
     ASSERT_TRUE(packGame(options(false), &r, nullptr));
     EXPECT_EQ(listing(env.path("out.zip")),
               "bin/run.sh\ndata/empty.txt\ndata/levels/1.dat\nreadme.txt\nversion\n");
     EXPECT_EQ(r.entries, 5u);
+#endif
 }
 
 TEST_F(PackTest, FailuresLeaveNoArchive) {
@@ -118,6 +131,9 @@ TEST_F(PackTest, FailuresLeaveNoArchive) {
 }
 
 TEST_F(PackTest, AFailedRunKeepsTheArchiveAlreadyThere) {
+#ifdef _WIN32
+    GTEST_SKIP() << "tested on Linux only: the archive is checked with the unzip program";
+#else
     ASSERT_TRUE(env.writeFile("out.zip", "released"));
     PackOptions o = options();
     o.gameDir = env.path("nowhere");
@@ -130,6 +146,7 @@ TEST_F(PackTest, AFailedRunKeepsTheArchiveAlreadyThere) {
     EXPECT_EQ(r.md5, fileMd5(env.path("out.zip")));
     EXPECT_TRUE(unzipTests(env.path("out.zip")));
     EXPECT_FALSE(env.exists("out.zip.part"));
+#endif
 }
 
 TEST_F(PackTest, RefusesNamesTheLauncherWouldNotExtract) {
@@ -152,6 +169,9 @@ TEST_F(PackTest, RefusesNamesTheLauncherWouldNotExtract) {
 }
 
 TEST_F(PackTest, LinkedFilesAndFoldersArePackedUnderTheirOwnNames) {
+#ifdef _WIN32
+    GTEST_SKIP() << "tested on Linux only: Windows makes links only with a privilege the tests do not have";
+#else
     ASSERT_TRUE(env.writeFile("shared/music/theme.ogg", "la la"));
     ASSERT_TRUE(env.writeFile("shared/icon.png", "png"));
     std::filesystem::create_directory_symlink("../shared/music", env.path("src/music"));
@@ -174,6 +194,7 @@ TEST_F(PackTest, LinkedFilesAndFoldersArePackedUnderTheirOwnNames) {
     std::string error;
     EXPECT_FALSE(packGame(options(), nullptr, &error));
     EXPECT_NE(error.find("data/up"), std::string::npos) << error;
+#endif
 }
 
 TEST(MergeManifest, NewManifestIsJudgedAsADownload) {
