@@ -150,6 +150,7 @@ TEST_F(PackTest, AFailedRunKeepsTheArchiveAlreadyThere) {
 }
 
 TEST_F(PackTest, RefusesNamesTheLauncherWouldNotExtract) {
+    VELTRANO_LINUX_ONLY("Windows file names cannot hold a backslash or a line break");
     std::string error;
     for (const std::string name : {"data/win\\path.dat", "data/two\nlines.dat"}) {
         SCOPED_TRACE(name);
