@@ -107,13 +107,18 @@ TEST_F(Reports, WireFormatIsSortedEscapedAndAmpersandTerminated) {
     EXPECT_EQ(r.contentType, "application/x-www-form-urlencoded");
 
     const ReportInfo* info = ReportInfo::instance();
-    EXPECT_EQ(info->platform, "linux");
+#ifdef _WIN32
+    const std::string platform = "windows";
+#else
+    const std::string platform = "linux";
+#endif
+    EXPECT_EQ(info->platform, platform);
     EXPECT_TRUE(isMachineId(info->phone_uuid)) << info->phone_uuid;
     const std::string expected =
         "app_id=77~x.y_z-1&app_name=Veltrano%20Demo%2F%E6%B5%8B&data_type=1001&"
         "install_time=&main_channel=a%26b%3Dc%2Bd&phone_uuid=" +
         escape(info->phone_uuid) +
-        "&platform=linux&sub_channel=77~x.y_z-1&system_brand=" + escape(info->system_brand) +
+        "&platform=" + platform + "&sub_channel=77~x.y_z-1&system_brand=" + escape(info->system_brand) +
         "&system_model=" + escape(info->system_model) + "&system_version=" + escape(info->system_version) +
         "&time=&user_name=player%20one%25&";
     EXPECT_EQ(r.body, expected);
