@@ -6,6 +6,7 @@
 #   VELTRANO_MINGW_TRIPLE  i686-w64-mingw32 (default) or x86_64-w64-mingw32 for 64-bit programs
 #   BUILD_DIR              build folder (default: build-windows)
 #   VELTRANO_TARGETS       build only these targets (default: all)
+#   VELTRANO_WINDOWS_TESTS ON (default) or OFF: without the tests, GoogleTest is neither built nor needed
 # With the argument "deps" it stops once the packages and the cached libraries are there; with
 # "has-deps" it only tells, by its exit code, whether the cached libraries are already built.
 set -euo pipefail
@@ -17,6 +18,7 @@ arch=${triple%%-*}
 deps=${VELTRANO_WINDEPS:-$HOME/.cache/veltrano-windeps}
 prefix=$deps/$triple
 build_dir=${BUILD_DIR:-build-windows}
+tests=${VELTRANO_WINDOWS_TESTS:-ON}
 jobs=$(nproc)
 
 # Prints how long each step took, so that CI's log shows where the time goes.
@@ -27,7 +29,9 @@ step_done() {
 }
 
 if [ "${1:-}" = has-deps ]; then
-  for f in lib/libcurl.a lib/libminizip.a lib/libgtest.a include/rapidjson/rapidjson.h; do
+  needed=(lib/libcurl.a lib/libminizip.a include/rapidjson/rapidjson.h)
+  [ "$tests" = OFF ] || needed+=(lib/libgtest.a)
+  for f in "${needed[@]}"; do
     [ -f "$prefix/$f" ] || exit 1
   done
   exit 0
@@ -129,7 +133,7 @@ if [ ! -f "$prefix/include/rapidjson/rapidjson.h" ]; then
   cp -r /usr/include/rapidjson "$prefix/include/"
 fi
 
-if [ ! -f "$prefix/lib/libgtest.a" ]; then
+if [ "$tests" != OFF ] && [ ! -f "$prefix/lib/libgtest.a" ]; then
   echo "== building GoogleTest for $triple =="
   cmake -S /usr/src/googletest -B "$deps/build-gtest-$arch" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-mingw32.cmake" -DVELTRANO_WINDEPS="$deps" \
@@ -143,7 +147,8 @@ fi
 
 # ---- the project ----
 cmake -S . -B "$build_dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-mingw32.cmake" \
-  -DVELTRANO_WINDEPS="$deps" -DVELTRANO_MINGW_TRIPLE="$triple" -DVELTRANO_UI=OFF -DVELTRANO_BENCH=OFF
+  -DVELTRANO_WINDEPS="$deps" -DVELTRANO_MINGW_TRIPLE="$triple" -DVELTRANO_UI=OFF -DVELTRANO_BENCH=OFF \
+  -DVELTRANO_TESTS="$tests"
 targets=()
 for t in ${VELTRANO_TARGETS:-}; do targets+=(--target "$t"); done
 cmake --build "$build_dir" -j"$jobs" "${targets[@]}"

@@ -12,26 +12,27 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$PWD
 
+# Where 32-bit programs cannot run, the 32-bit build is the tools alone (no tests, no GoogleTest) and
+# the tests come from the 64-bit build.
+runs32=1
+/usr/lib/wine/wine --version >/dev/null 2>&1 || runs32=0
+
 if [ "${1:-}" = has-deps ]; then
-  scripts/build-windows.sh has-deps || exit 1
-  # The 64-bit libraries are needed too where 32-bit programs cannot run.
-  /usr/lib/wine/wine --version >/dev/null 2>&1 && exit 0
+  [ "$runs32" = 1 ] && exec scripts/build-windows.sh has-deps
+  VELTRANO_WINDOWS_TESTS=OFF scripts/build-windows.sh has-deps || exit 1
   VELTRANO_MINGW_TRIPLE=x86_64-w64-mingw32 scripts/build-windows.sh has-deps
   exit
 fi
-
-scripts/build-windows.sh deps
 
 test_dir=build-windows
 triple=i686-w64-mingw32
 wine=/usr/lib/wine/wine
 wineserver=/usr/lib/wine/wineserver32
-if "$wine" --version >/dev/null 2>&1; then
+if [ "$runs32" = 1 ]; then
   scripts/build-windows.sh
 else
   echo "== this machine cannot run 32-bit programs: testing the 64-bit build under wine64 =="
-  # The 32-bit tools are still built; their tests would only be built to sit unused.
-  VELTRANO_TARGETS="veltrano-update veltrano-pack" scripts/build-windows.sh
+  VELTRANO_WINDOWS_TESTS=OFF scripts/build-windows.sh
   test_dir=build-windows64
   triple=x86_64-w64-mingw32
   wine=/usr/lib/wine/wine64

@@ -29,8 +29,7 @@ namespace veltrano::test {
 #ifdef _WIN32
 
 int createOutputFile(const std::string& path) {
-    return _wopen(toWidePath(path).c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY | _O_NOINHERIT,
-                  0600);
+    return _wopen(toWidePath(path).c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY | _O_NOINHERIT, 0600);
 }
 
 void closeFile(int fd) {
@@ -55,7 +54,8 @@ HANDLE inheritableCopy(int fd, DWORD standard) {
     HANDLE source = fd >= 0 ? reinterpret_cast<HANDLE>(_get_osfhandle(fd)) : GetStdHandle(standard);
     HANDLE copy = nullptr;
     if (source == nullptr || source == INVALID_HANDLE_VALUE ||
-        !DuplicateHandle(GetCurrentProcess(), source, GetCurrentProcess(), &copy, 0, TRUE, DUPLICATE_SAME_ACCESS))
+        !DuplicateHandle(GetCurrentProcess(), source, GetCurrentProcess(), &copy, 0, TRUE,
+                         DUPLICATE_SAME_ACCESS))
         return nullptr;
     return copy;
 }
@@ -92,7 +92,8 @@ ChildId spawnChild(const std::vector<std::string>& argv, const ChildOptions& opt
         return -1;
     }
     std::string commandLine;
-    for (const std::string& a : argv) commandLine += (commandLine.empty() ? "" : " ") + quoteWindowsArgument(a);
+    for (const std::string& a : argv)
+        commandLine += (commandLine.empty() ? "" : " ") + quoteWindowsArgument(a);
     std::wstring command = toWide(commandLine);
     std::wstring environment = environmentBlock(options.env);
 
@@ -127,7 +128,8 @@ int waitChild(ChildId child) {
     if (child <= 0) return -1;
     const HANDLE process = reinterpret_cast<HANDLE>(child);
     DWORD code = 0;
-    const bool ok = WaitForSingleObject(process, INFINITE) == WAIT_OBJECT_0 && GetExitCodeProcess(process, &code);
+    const bool ok =
+        WaitForSingleObject(process, INFINITE) == WAIT_OBJECT_0 && GetExitCodeProcess(process, &code);
     CloseHandle(process);
     return ok ? static_cast<int>(code) : -1;
 }

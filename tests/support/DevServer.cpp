@@ -10,8 +10,8 @@
 #include <thread>
 
 #ifdef _WIN32
-#include <winsock2.h>
 #include <windows.h>
+#include <winsock2.h>
 
 #include "platform/Wide.h"
 #else
@@ -105,7 +105,9 @@ bool DevServer::startThroughSpawner(const std::vector<std::string>& args) {
     const std::string text = address ? address : "";
     const size_t colon = text.rfind(':');
     if (colon == std::string::npos) {
-        error_ = "VELTRANO_DEVSERVER_SPAWNER is not set: scripts/test-windows.sh starts the Linux server's spawner";
+        error_ =
+            "VELTRANO_DEVSERVER_SPAWNER is not set: scripts/test-windows.sh starts the Linux server's "
+            "spawner";
         return false;
     }
     WSADATA data;

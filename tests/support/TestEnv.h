@@ -55,7 +55,8 @@ private:
 };
 
 // Everything below dir, for comparing whole trees: relative name -> permission bits (on Windows the
-// read-only attribute) and the file's bytes ("dir" for folders, "link -> target" for links). Empty when dir is missing.
+// read-only attribute) and the file's bytes ("dir" for folders, "link -> target" for links). Empty when dir
+// is missing.
 std::map<std::string, std::string> treeSnapshot(const std::string& dir);
 
 // Ends the running test on Windows as skipped, with the reason printed.

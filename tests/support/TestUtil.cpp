@@ -5,14 +5,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <random>
+#include <sstream>
 #include <thread>
 #include <vector>
 
 #ifdef _WIN32
-#include <winsock2.h>
 #include <windows.h>
+#include <winsock2.h>
 #else
 #include <arpa/inet.h>
 #include <dirent.h>
@@ -45,8 +45,8 @@ std::string readFile(const std::string& path) {
 #ifdef _WIN32
 void removeTree(const std::string& path) {
     std::error_code ec;
-    for (auto it = std::filesystem::recursive_directory_iterator(pathOf(path), ec); !ec && it != std::filesystem::end(it);
-         it.increment(ec))
+    for (auto it = std::filesystem::recursive_directory_iterator(pathOf(path), ec);
+         !ec && it != std::filesystem::end(it); it.increment(ec))
         SetFileAttributesW(it->path().c_str(), FILE_ATTRIBUTE_NORMAL);
     std::filesystem::remove_all(pathOf(path), ec);
 }
@@ -92,7 +92,6 @@ std::string makeTempFolder(const std::string& prefix) {
     return mkdtemp(buf.data()) ? std::string(buf.data()) : std::string();
 }
 #endif
-
 
 int freeLoopbackPort() {
 #ifdef _WIN32

@@ -80,10 +80,12 @@ inline bool waitExit(pid_t pid, int* status, std::chrono::seconds limit = std::c
 // left its last file behind.
 inline bool endsCleanly(ProcessId pid, const std::string& lastFile) {
 #ifdef _WIN32
-    HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
+    HANDLE process =
+        OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
     if (!process) return std::filesystem::exists(lastFile);
     DWORD code = 1;
-    const bool ended = WaitForSingleObject(process, 20000) == WAIT_OBJECT_0 && GetExitCodeProcess(process, &code);
+    const bool ended =
+        WaitForSingleObject(process, 20000) == WAIT_OBJECT_0 && GetExitCodeProcess(process, &code);
     CloseHandle(process);
     return ended && code == 0;
 #else

@@ -117,8 +117,8 @@ TEST_F(Reports, WireFormatIsSortedEscapedAndAmpersandTerminated) {
     const std::string expected =
         "app_id=77~x.y_z-1&app_name=Veltrano%20Demo%2F%E6%B5%8B&data_type=1001&"
         "install_time=&main_channel=a%26b%3Dc%2Bd&phone_uuid=" +
-        escape(info->phone_uuid) +
-        "&platform=" + platform + "&sub_channel=77~x.y_z-1&system_brand=" + escape(info->system_brand) +
+        escape(info->phone_uuid) + "&platform=" + platform +
+        "&sub_channel=77~x.y_z-1&system_brand=" + escape(info->system_brand) +
         "&system_model=" + escape(info->system_model) + "&system_version=" + escape(info->system_version) +
         "&time=&user_name=player%20one%25&";
     EXPECT_EQ(r.body, expected);
