@@ -10,8 +10,9 @@
 #include <thread>
 
 #ifdef _WIN32
+#include <winsock2.h>  // before windows.h
+
 #include <windows.h>
-#include <winsock2.h>
 
 #include "platform/Wide.h"
 #else

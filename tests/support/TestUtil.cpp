@@ -11,8 +11,9 @@
 #include <vector>
 
 #ifdef _WIN32
+#include <winsock2.h>  // before windows.h
+
 #include <windows.h>
-#include <winsock2.h>
 #else
 #include <arpa/inet.h>
 #include <dirent.h>

@@ -120,6 +120,10 @@ RunResult UpdateFixture::runUpdate(const std::vector<std::string>& args, int tim
     }
     r.status = status;
     r.out = readAbsolute(outFile);
+#ifdef _WIN32
+    // A Windows console program ends its lines with CR LF; a lone CR still shows.
+    for (size_t at = 0; (at = r.out.find("\r\n", at)) != std::string::npos;) r.out.erase(at, 1);
+#endif
     return r;
 }
 
