@@ -6,6 +6,7 @@
 #   VELTRANO_MINGW_TRIPLE  i686-w64-mingw32 (default) or x86_64-w64-mingw32 for 64-bit programs
 #   BUILD_DIR              build folder (default: build-windows)
 #   VELTRANO_TARGETS       build only these targets (default: all)
+#   VELTRANO_WINDOWS_TESTS ON (default) or OFF: without the tests, GoogleTest is neither built nor needed
 # With the argument "deps" it stops once the packages and the cached libraries are there; with
 # "has-deps" it only tells, by its exit code, whether the cached libraries are already built.
 set -euo pipefail
@@ -17,10 +18,20 @@ arch=${triple%%-*}
 deps=${VELTRANO_WINDEPS:-$HOME/.cache/veltrano-windeps}
 prefix=$deps/$triple
 build_dir=${BUILD_DIR:-build-windows}
+tests=${VELTRANO_WINDOWS_TESTS:-ON}
 jobs=$(nproc)
 
+# Prints how long each step took, so that CI's log shows where the time goes.
+step_start=$SECONDS
+step_done() {
+  echo "-- $1: $((SECONDS - step_start)) s"
+  step_start=$SECONDS
+}
+
 if [ "${1:-}" = has-deps ]; then
-  for f in lib/libcurl.a lib/libminizip.a lib/libgtest.a include/rapidjson/rapidjson.h; do
+  needed=(lib/libcurl.a lib/libminizip.a include/rapidjson/rapidjson.h)
+  [ "$tests" = OFF ] || needed+=(lib/libgtest.a)
+  for f in "${needed[@]}"; do
     [ -f "$prefix/$f" ] || exit 1
   done
   exit 0
@@ -60,6 +71,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "installing: ${missing[*]}"
   $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+step_done "packages"
 
 # ---- libraries from Debian's sources, built once into the cache ----
 mkdir -p "$deps/src" "$prefix/include" "$prefix/lib"
@@ -76,6 +88,7 @@ fetch_source() {
     [ -n "$dir" ] || { echo "apt-get source $package unpacked nothing" >&2; exit 1; }
     mv "$dir" "$deps/src/$name"
     rm -rf "$tmp"
+    step_done "apt-get source $package" >&2
   fi
   echo "$deps/src/$name"
 }
@@ -97,6 +110,7 @@ if [ ! -f "$prefix/lib/libcurl.a" ]; then
     make -s -j"$jobs" -C lib >/dev/null &&
     make -s -C lib install >/dev/null &&
     make -s -C include install >/dev/null)
+  step_done "libcurl"
 fi
 
 if [ ! -f "$prefix/lib/libminizip.a" ]; then
@@ -111,6 +125,7 @@ if [ ! -f "$prefix/lib/libminizip.a" ]; then
   done
   "$triple-ar" rcs "$prefix/lib/libminizip.a" "$out"/*.o
   cp "$src/contrib/minizip/"{ioapi,unzip,zip,iowin32}.h "$prefix/include/minizip/"
+  step_done "minizip"
 fi
 
 # Header-only; copied so that the cross compiler never searches the build machine's /usr/include.
@@ -118,20 +133,22 @@ if [ ! -f "$prefix/include/rapidjson/rapidjson.h" ]; then
   cp -r /usr/include/rapidjson "$prefix/include/"
 fi
 
-if [ ! -f "$prefix/lib/libgtest.a" ]; then
+if [ "$tests" != OFF ] && [ ! -f "$prefix/lib/libgtest.a" ]; then
   echo "== building GoogleTest for $triple =="
   cmake -S /usr/src/googletest -B "$deps/build-gtest-$arch" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-mingw32.cmake" -DVELTRANO_WINDEPS="$deps" \
     -DVELTRANO_MINGW_TRIPLE="$triple" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" >/dev/null
   cmake --build "$deps/build-gtest-$arch" -j"$jobs" >/dev/null
   cmake --install "$deps/build-gtest-$arch" >/dev/null
+  step_done "GoogleTest"
 fi
 
 [ "${1:-}" = deps ] && exit 0
 
 # ---- the project ----
 cmake -S . -B "$build_dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-mingw32.cmake" \
-  -DVELTRANO_WINDEPS="$deps" -DVELTRANO_MINGW_TRIPLE="$triple" -DVELTRANO_UI=OFF -DVELTRANO_BENCH=OFF
+  -DVELTRANO_WINDEPS="$deps" -DVELTRANO_MINGW_TRIPLE="$triple" -DVELTRANO_UI=OFF -DVELTRANO_BENCH=OFF \
+  -DVELTRANO_TESTS="$tests"
 targets=()
 for t in ${VELTRANO_TARGETS:-}; do targets+=(--target "$t"); done
 cmake --build "$build_dir" -j"$jobs" "${targets[@]}"

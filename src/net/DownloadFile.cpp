@@ -5,8 +5,10 @@
 #include <cctype>
 #include <cerrno>
 #include <cinttypes>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <system_error>
 
 #include "config/Log.h"
@@ -76,9 +78,16 @@ struct DownloadFile::Shared {
     std::atomic<int> outcome{0};   // 1 completed, -1 failed; the store publishes digest
     std::string digest;
 
+    // A condition variable, not an atomic wait: the runtime of the Windows build can lose the wake-up
+    // of an atomic wait.
+    std::mutex signalMutex;
+    std::condition_variable signalChanged;
     void wake() {
-        signal.fetch_add(1, std::memory_order_release);
-        signal.notify_all();
+        {
+            std::lock_guard<std::mutex> lock(signalMutex);
+            signal.fetch_add(1, std::memory_order_release);
+        }
+        signalChanged.notify_all();
     }
 
     // End of the bytes present from byte 0 on.
@@ -260,7 +269,8 @@ void DownloadFile::Shared::run() {
             outcome.store(finalize() ? 1 : -1, std::memory_order_release);
             return;
         }
-        signal.wait(sig, std::memory_order_acquire);
+        std::unique_lock<std::mutex> lock(signalMutex);
+        signalChanged.wait(lock, [&] { return signal.load(std::memory_order_acquire) != sig; });
     }
 }
 

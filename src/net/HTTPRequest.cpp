@@ -162,14 +162,16 @@ bool HTTPRequest::start() {
     schedulerId_ = Scheduler::instance()->schedule([this](float dt) { update(dt); });
     // The transfer waits until worker_ is stored: a request started on another thread than the UI
     // thread could otherwise be delivered and deleted while this line still writes to it.
-    auto gate = std::make_shared<std::atomic<bool>>(false);
+    // A mutex, not an atomic wait: the runtime of the Windows build can lose the wake-up of an atomic
+    // wait, and the transfer would never begin.
+    auto gate = std::make_shared<std::mutex>();
+    std::unique_lock<std::mutex> hold(*gate);
     try {
         worker_ = std::thread([this, gate] {
-            gate->wait(false, std::memory_order_acquire);
+            { std::lock_guard<std::mutex> passed(*gate); }
             run();
         });
-        gate->store(true, std::memory_order_release);
-        gate->notify_one();
+        hold.unlock();
     } catch (const std::system_error&) {
         if (handle_) {
             curl_easy_cleanup(handle_);

@@ -1,5 +1,6 @@
 #include "report/SystemInfo.h"
 
+#include <cstdint>
 #include <cstdio>
 
 namespace veltrano {
@@ -10,10 +11,11 @@ const char kUnknownName[] = "unknown OperatingSystem.";
 
 bool readNumber(const std::string& text, size_t* pos, unsigned* value) {
     size_t start = *pos;
-    unsigned long v = 0;
+    // 64 bits on both systems: Windows's unsigned long would wrap before the check below.
+    uint64_t v = 0;
     while (*pos < text.size() && text[*pos] >= '0' && text[*pos] <= '9') {
-        v = v * 10 + static_cast<unsigned long>(text[*pos] - '0');
-        if (v > 0xffffffffUL) return false;
+        v = v * 10 + static_cast<uint64_t>(text[*pos] - '0');
+        if (v > 0xffffffffu) return false;
         ++*pos;
     }
     *value = static_cast<unsigned>(v);

@@ -1,8 +1,9 @@
 // Stands in for a running game: does nothing until it is killed, and gives up on its own after two
 // minutes so that a failed test leaves nothing behind.
-#include <unistd.h>
+#include <chrono>
+#include <thread>
 
 int main() {
-    for (int i = 0; i < 120; ++i) sleep(1);
+    std::this_thread::sleep_for(std::chrono::minutes(2));
     return 0;
 }

@@ -1,17 +1,25 @@
 #include "DevServer.h"
 
 #include <curl/curl.h>
-#include <fcntl.h>
-#include <poll.h>
 #include <rapidjson/document.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <thread>
+
+#ifdef _WIN32
+#include <winsock2.h>  // before windows.h
+
+#include <windows.h>
+
+#include "platform/Wide.h"
+#else
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+#endif
 
 namespace veltrano::test {
 
@@ -48,6 +56,119 @@ DevServer::~DevServer() {
     stop();
 }
 
+#ifdef _WIN32
+
+namespace {
+
+// The Linux name of a file of this wine prefix; the path itself elsewhere.
+std::string unixPath(const std::string& path) {
+    using ToUnix = char*(CDECL*)(const WCHAR*);
+    static const auto toUnix = reinterpret_cast<ToUnix>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (!toUnix || path.empty()) return path;
+    char* name = toUnix(toWidePath(path).c_str());
+    if (!name) return path;
+    std::string out = name;
+    HeapFree(GetProcessHeap(), 0, name);
+    return out;
+}
+
+}  // namespace
+
+std::string DevServer::defaultExecutable() {
+    return {};
+}
+
+bool DevServer::running() const {
+    return link_ != ~uintptr_t(0);
+}
+
+bool DevServer::start(const DevServerOptions& options) {
+    stop();
+    error_.clear();
+    if (!options.executable.empty()) {
+        error_ = "a Windows test cannot choose the server program";
+        return false;
+    }
+    std::vector<std::string> args = {"--root", unixPath(options.root), "--port", "0"};
+    if (!options.cert.empty())
+        args.insert(args.end(), {"--cert", unixPath(options.cert), "--key", unixPath(options.key)});
+    if (!options.faults.empty()) args.insert(args.end(), {"--faults", options.faults});
+    if (!options.reportsFile.empty()) args.insert(args.end(), {"--reports", unixPath(options.reportsFile)});
+    args.insert(args.end(), options.extraArgs.begin(), options.extraArgs.end());
+    if (startThroughSpawner(args)) return true;
+    stop();
+    return false;
+}
+
+bool DevServer::startThroughSpawner(const std::vector<std::string>& args) {
+    const char* address = std::getenv("VELTRANO_DEVSERVER_SPAWNER");
+    const std::string text = address ? address : "";
+    const size_t colon = text.rfind(':');
+    if (colon == std::string::npos) {
+        error_ =
+            "VELTRANO_DEVSERVER_SPAWNER is not set: scripts/test-windows.sh starts the Linux server's "
+            "spawner";
+        return false;
+    }
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET) {
+        error_ = "socket: " + std::to_string(WSAGetLastError());
+        return false;
+    }
+    link_ = s;
+    // Programs the test starts must not hold the connection (and so the server) open.
+    SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<u_short>(std::atoi(text.c_str() + colon + 1)));
+    if (connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        error_ = "cannot reach the spawner at " + text + ": " + std::to_string(WSAGetLastError());
+        return false;
+    }
+    std::string request = std::to_string(args.size()) + "\n";
+    for (const std::string& a : args) request += a + '\0';
+    if (send(s, request.data(), static_cast<int>(request.size()), 0) != static_cast<int>(request.size())) {
+        error_ = "cannot talk to the spawner";
+        return false;
+    }
+    // The server prints its URL on one line once it listens; the spawner passes that line on.
+    const DWORD limit = 10000;
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&limit), sizeof limit);
+    std::string line;
+    char c;
+    while (recv(s, &c, 1, 0) == 1 && c != '\n') line += c;
+    const size_t colonInUrl = line.rfind(':');
+    if (line.empty() || colonInUrl == std::string::npos) {
+        error_ = "veltrano-devserver did not start (see the spawner's output)";
+        return false;
+    }
+    const DWORD forever = 0;
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&forever), sizeof forever);
+    baseUrl_ = line;
+    port_ = std::atoi(line.c_str() + colonInUrl + 1);
+    return port_ > 0;
+}
+
+void DevServer::stop() {
+    if (running()) {
+        // The spawner ends the server, reaps it, and only then closes its side.
+        const auto s = static_cast<SOCKET>(link_);
+        shutdown(s, SD_SEND);
+        char buf[256];
+        while (recv(s, buf, sizeof buf, 0) > 0) {
+        }
+        closesocket(s);
+    }
+    link_ = ~uintptr_t(0);
+    port_ = 0;
+}
+
+#else
+
 std::string DevServer::defaultExecutable() {
     char buf[4096];
     ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
@@ -62,6 +183,10 @@ std::string DevServer::defaultExecutable() {
         if (access(candidate.c_str(), X_OK) == 0) return candidate;
     }
     return {};
+}
+
+bool DevServer::running() const {
+    return pid_ > 0;
 }
 
 bool DevServer::start(const DevServerOptions& options) {
@@ -123,9 +248,11 @@ void DevServer::stop() {
     port_ = 0;
 }
 
+#endif
+
 bool DevServer::control(const char* method, const std::string& path, const std::string& body,
                         std::string* answer) {
-    if (pid_ <= 0) {
+    if (!running()) {
         error_ = "server not running";
         return false;
     }

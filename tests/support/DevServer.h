@@ -8,8 +8,10 @@
 //   EXPECT_EQ(server.requestCount("/game.zip"), 3);
 //
 // Start it from the test's main thread: the server ends when the thread that started it ends.
-
-#include <sys/types.h>
+//
+// Windows programs (the tests under wine) cannot start the Linux server themselves: they ask
+// `veltrano-devserver --spawner`, whose address scripts/test-windows.sh puts into
+// VELTRANO_DEVSERVER_SPAWNER, and keep a connection to it for the server's lifetime.
 
 #include <cstdint>
 #include <map>
@@ -49,7 +51,7 @@ public:
     // False (see error()) when the server did not come up within ten seconds.
     bool start(const DevServerOptions& options);
     void stop();
-    bool running() const { return pid_ > 0; }
+    bool running() const;
 
     int port() const { return port_; }
     // "http://127.0.0.1:<port>" (https for a TLS server), without a trailing "/".
@@ -78,7 +80,12 @@ public:
 private:
     bool control(const char* method, const std::string& path, const std::string& body, std::string* answer);
 
-    pid_t pid_ = -1;
+#ifdef _WIN32
+    bool startThroughSpawner(const std::vector<std::string>& args);
+    uintptr_t link_ = ~uintptr_t(0);  // the socket to the spawner
+#else
+    ChildId pid_ = -1;
+#endif
     int port_ = 0;
     std::string baseUrl_;
     std::string error_;

@@ -1,5 +1,27 @@
 #include "Nginx.h"
 
+#ifdef _WIN32
+
+namespace veltrano::test {
+
+// nginx is a Linux program, which a Windows program cannot start.
+Nginx::~Nginx() = default;
+std::string Nginx::executable() {
+    return {};
+}
+bool Nginx::start(const std::string&, const std::string&) {
+    error_ = "nginx cannot run beside a Windows test";
+    return false;
+}
+void Nginx::stop() {}
+std::string Nginx::url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+}
+
+}  // namespace veltrano::test
+
+#else
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -17,22 +39,6 @@
 namespace veltrano::test {
 
 namespace {
-
-// Free a moment ago; another process may still take it, so start() retries.
-int freeLoopbackPort() {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return 0;
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    int port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
-        port = ntohs(addr.sin_port);
-    close(fd);
-    return port;
-}
 
 bool accepts(int port) {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -78,6 +84,7 @@ bool Nginx::startOnce(const std::string& root, const std::string& workDir) {
         error_ = "nginx is not installed";
         return false;
     }
+    // Free a moment ago; another process may still take it, so start() retries.
     port_ = freeLoopbackPort();
     if (port_ == 0) {
         error_ = "no free loopback port";
@@ -133,3 +140,5 @@ void Nginx::stop() {
 }
 
 }  // namespace veltrano::test
+
+#endif

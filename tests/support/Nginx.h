@@ -6,9 +6,9 @@
 //   Nginx nginx;
 //   ASSERT_TRUE(nginx.start(webRoot, workDir)) << nginx.error();
 
-#include <sys/types.h>
-
 #include <string>
+
+#include "support/ChildProcess.h"
 
 namespace veltrano::test {
 
@@ -33,7 +33,7 @@ public:
 private:
     bool startOnce(const std::string& root, const std::string& workDir);
 
-    pid_t pid_ = -1;
+    ChildId pid_ = -1;
     int port_ = 0;
     std::string error_;
 };

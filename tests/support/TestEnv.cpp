@@ -1,69 +1,63 @@
 #include "TestEnv.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dirent.h>
+#include <unistd.h>
+#endif
+
 #include "config/LauncherConfig.h"
 #include "platform/FileUtils.h"
+#include "support/TestUtil.h"
 
 namespace veltrano::test {
 
 namespace {
 
+namespace fs = std::filesystem;
+
+#ifdef _WIN32
+// The shell's folders (local data, roaming data, the desktop) all follow the profile folder.
+const char* const kVariables[] = {"USERPROFILE", "LOCALAPPDATA", "APPDATA", "HOME"};
+const char* const kFolders[] = {"/home", "/home/AppData/Local", "/home/AppData/Roaming", "/home"};
+#else
 const char* const kVariables[] = {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_RUNTIME_DIR",
                                   "XDG_DESKTOP_DIR"};
+const char* const kFolders[] = {"/home", "/data", "/config", "/runtime", "/Desktop"};
+#endif
 
-void makeDirs(const std::string& path, mode_t mode = 0755) {
-    for (size_t i = 1; i <= path.size(); ++i) {
-        if (i == path.size() || path[i] == '/') mkdir(path.substr(0, i).c_str(), mode);
-    }
-}
-
-// Removes a tree even when tests left read-only folders in it; never follows links.
-void removeAll(const std::string& path) {
-    struct stat st;
-    if (lstat(path.c_str(), &st) != 0) return;
-    if (!S_ISDIR(st.st_mode)) {
-        unlink(path.c_str());
-        return;
-    }
-    chmod(path.c_str(), 0700);
-    if (DIR* d = opendir(path.c_str())) {
-        while (dirent* e = readdir(d)) {
-            const std::string name = e->d_name;
-            if (name != "." && name != "..") removeAll(path + "/" + name);
-        }
-        closedir(d);
-    }
-    rmdir(path.c_str());
+void makeDirs(const std::string& path) {
+    std::error_code ec;
+    fs::create_directories(pathOf(path), ec);
 }
 
 }  // namespace
 
 TestEnv::TestEnv() {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/veltrano-test-XXXXXX";
-    std::vector<char> buf(pattern.begin(), pattern.end());
-    buf.push_back('\0');
-    if (!mkdtemp(buf.data())) {
-        ADD_FAILURE() << "cannot create a temporary folder from " << pattern;
+    root_ = makeTempFolder("veltrano-test-");
+    if (root_.empty()) {
+        ADD_FAILURE() << "cannot create a temporary folder";
         return;
     }
-    root_ = buf.data();
 
-    const std::string values[] = {root_ + "/home", root_ + "/data", root_ + "/config", root_ + "/runtime",
-                                  root_ + "/Desktop"};
     for (size_t i = 0; i < std::size(kVariables); ++i) {
         const char* old = std::getenv(kVariables[i]);
         savedEnv_.push_back({kVariables[i], {old != nullptr, old ? old : ""}});
-        makeDirs(values[i], i == 3 ? 0700 : 0755);
-        setenv(kVariables[i], values[i].c_str(), 1);
+        const std::string value = root_ + kFolders[i];
+        makeDirs(value);
+        setEnv(kVariables[i], value);
     }
+#ifndef _WIN32
+    chmod((root_ + "/runtime").c_str(), 0700);
+#endif
 
     launcherDir_ = root_ + "/launcher/";
     makeDirs(root_ + "/launcher");
@@ -83,33 +77,30 @@ TestEnv::~TestEnv() {
     LauncherConfig::instance()->reset();
     for (const auto& [name, value] : savedEnv_) {
         if (value.first) {
-            setenv(name.c_str(), value.second.c_str(), 1);
+            setEnv(name, value.second);
         } else {
-            unsetenv(name.c_str());
+            unsetEnv(name);
         }
     }
-    if (!root_.empty()) removeAll(root_);
+    if (!root_.empty()) removeTree(root_);
 }
 
 bool TestEnv::writeFile(const std::string& relative, const std::string& bytes) const {
     const std::string full = path(relative);
     const size_t slash = full.find_last_of('/');
     if (slash != std::string::npos) makeDirs(full.substr(0, slash));
-    std::ofstream out(full, std::ios::binary | std::ios::trunc);
+    std::ofstream out(pathOf(full), std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     return static_cast<bool>(out.flush());
 }
 
 std::string TestEnv::readFile(const std::string& relative) const {
-    std::ifstream in(path(relative), std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return test::readFile(path(relative));
 }
 
 bool TestEnv::exists(const std::string& relative) const {
-    struct stat st;
-    return lstat(path(relative).c_str(), &st) == 0;
+    std::error_code ec;
+    return fs::symlink_status(pathOf(path(relative)), ec).type() != fs::file_type::not_found && !ec;
 }
 
 bool TestEnv::writeConfig(const std::string& jsonText) const {
@@ -124,6 +115,25 @@ bool TestEnv::loadConfig() const {
 
 namespace {
 
+#ifdef _WIN32
+// Windows has no permission bits to compare; the read-only attribute stands for them.
+void snapshotInto(const std::string& dir, const std::string& prefix,
+                  std::map<std::string, std::string>* out) {
+    std::error_code ec;
+    for (auto it = fs::directory_iterator(pathOf(dir), ec); !ec && it != fs::end(it); it.increment(ec)) {
+        const std::string name = utf8Of(it->path().filename());
+        const std::string path = dir + "/" + name;
+        const DWORD attributes = GetFileAttributesW(it->path().c_str());
+        std::string value = (attributes & FILE_ATTRIBUTE_READONLY) ? "ro " : "rw ";
+        if (it->is_directory(ec)) {
+            (*out)[prefix + name] = value + "dir";
+            snapshotInto(path, prefix + name + "/", out);
+        } else {
+            (*out)[prefix + name] = value + readFile(path);
+        }
+    }
+}
+#else
 void snapshotInto(const std::string& dir, const std::string& prefix,
                   std::map<std::string, std::string>* out) {
     DIR* d = opendir(dir.c_str());
@@ -152,6 +162,8 @@ void snapshotInto(const std::string& dir, const std::string& prefix,
     }
     closedir(d);
 }
+
+#endif
 
 }  // namespace
 

@@ -3,7 +3,8 @@
 //
 // Creating a TestEnv makes a new temporary folder <root> and points the whole launcher into it:
 //   HOME=<root>/home, XDG_DATA_HOME=<root>/data, XDG_CONFIG_HOME=<root>/config,
-//   XDG_RUNTIME_DIR=<root>/runtime (mode 0700), XDG_DESKTOP_DIR=<root>/Desktop (all created),
+//   XDG_RUNTIME_DIR=<root>/runtime (mode 0700), XDG_DESKTOP_DIR=<root>/Desktop (all created);
+//   on Windows USERPROFILE=HOME=<root>/home with LOCALAPPDATA and APPDATA below it, as Windows lays them out;
 //   the launcher directory = <root>/launcher/ (created), the FileUtils name cache cleared, the
 //   writable-directory override cleared, and LauncherConfig back to its defaults.
 // Destroying it restores the previous environment and launcher directory, resets LauncherConfig and
@@ -53,9 +54,17 @@ private:
     std::vector<std::pair<std::string, std::pair<bool, std::string>>> savedEnv_;
 };
 
-// Everything below dir, for comparing whole trees: relative name -> permission bits and the
-// file's bytes ("dir" for folders, "link -> target" for links). Empty when dir is missing.
+// Everything below dir, for comparing whole trees: relative name -> permission bits (on Windows the
+// read-only attribute) and the file's bytes ("dir" for folders, "link -> target" for links). Empty when dir
+// is missing.
 std::map<std::string, std::string> treeSnapshot(const std::string& dir);
+
+// Ends the running test on Windows as skipped, with the reason printed.
+#ifdef _WIN32
+#define VELTRANO_LINUX_ONLY(reason) GTEST_SKIP() << "tested on Linux only: " << reason
+#else
+#define VELTRANO_LINUX_ONLY(reason) static_cast<void>(0)
+#endif
 
 // Fixture that gives every test its own TestEnv as `env`.
 class VeltranoTest : public ::testing::Test {

@@ -25,6 +25,8 @@
 #include <thread>
 #include <vector>
 
+#include "Spawner.h"
+
 namespace {
 
 struct Rule {
@@ -471,11 +473,17 @@ void onSignal(int) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], "--spawner") == 0) {
+        char self[4096];
+        const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+        return runSpawner(n > 0 ? std::string(self, static_cast<size_t>(n)) : std::string(argv[0]));
+    }
     Options opts;
     if (!parseArgs(argc, argv, &opts)) {
         std::fprintf(stderr,
                      "usage: veltrano-devserver [--root DIR] [--host ADDR] [--port N] [--reports FILE]\n"
-                     "                          [--cert PEM --key PEM] [--faults JSON] [--verbose]\n");
+                     "                          [--cert PEM --key PEM] [--faults JSON] [--verbose]\n"
+                     "       veltrano-devserver --spawner\n");
         return 2;
     }
     while (opts.root.size() > 1 && opts.root.back() == '/') opts.root.pop_back();

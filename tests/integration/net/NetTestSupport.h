@@ -3,10 +3,6 @@
 
 #include <curl/curl.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
-
-#include <sys/wait.h>
 
 #include <chrono>
 #include <filesystem>
@@ -17,6 +13,10 @@
 #include <thread>
 #include <vector>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include "net/Scheduler.h"
 #include "support/DevServer.h"
 #include "support/TestUtil.h"
@@ -25,13 +25,9 @@ namespace veltrano::test {
 
 class TempFolder {
 public:
-    TempFolder() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "veltrano-net-XXXXXX").string();
-        if (mkdtemp(tmpl.data())) path_ = tmpl;
-    }
+    TempFolder() : path_(makeTempFolder("veltrano-net-")) {}
     ~TempFolder() {
-        std::error_code ec;
-        if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+        if (!path_.empty()) removeTree(path_);
     }
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;
@@ -50,7 +46,7 @@ inline std::string randomBytes(size_t n, unsigned seed = 7) {
 }
 
 inline void writeFile(const std::string& path, const std::string& bytes) {
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    std::ofstream f(std::filesystem::u8path(path), std::ios::binary | std::ios::trunc);
     f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
@@ -93,22 +89,23 @@ inline Fetched fetch(const std::string& url, const std::string& range = "") {
     return out;
 }
 
+// The Linux program of that name; empty when missing (always on Windows).
 inline std::string findProgram(const std::string& name) {
+#ifndef _WIN32
     for (const char* dir : {"/usr/sbin", "/usr/bin", "/sbin", "/bin", "/usr/local/sbin", "/usr/local/bin"}) {
         std::string path = std::string(dir) + "/" + name;
         if (access(path.c_str(), X_OK) == 0) return path;
     }
+#endif
+    (void)name;
     return {};
 }
 
 // Runs a program to its end; true when it exited with 0.
 inline bool runProgram(const std::vector<std::string>& argv) {
     std::string error;
-    pid_t pid = spawnChild(argv, -1, &error);
-    if (pid < 0) return false;
-    int status = 0;
-    if (waitpid(pid, &status, 0) != pid) return false;
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    const ChildId child = spawnChild(argv, -1, &error);
+    return child > 0 && waitChild(child) == 0;
 }
 
 // A private CA and a server certificate it signed for 127.0.0.1: <dir>/ca.pem, server.pem, server.key.

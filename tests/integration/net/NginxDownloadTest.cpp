@@ -12,6 +12,10 @@ namespace veltrano::test {
 namespace {
 
 TEST(NginxDownloadTest, SeveralMiBInTenRangesMatchTheDigest) {
+#ifdef _WIN32
+    GTEST_SKIP() << "nginx is a Linux program, which a Windows test cannot start; ranged downloads are "
+                    "tested against the dev server";
+#endif
     if (Nginx::executable().empty()) GTEST_SKIP() << "nginx is not installed";
     TestEnv env;
     TempFolder web, work, download;

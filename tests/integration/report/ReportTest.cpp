@@ -1,7 +1,4 @@
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -110,13 +107,18 @@ TEST_F(Reports, WireFormatIsSortedEscapedAndAmpersandTerminated) {
     EXPECT_EQ(r.contentType, "application/x-www-form-urlencoded");
 
     const ReportInfo* info = ReportInfo::instance();
-    EXPECT_EQ(info->platform, "linux");
+#ifdef _WIN32
+    const std::string platform = "windows";
+#else
+    const std::string platform = "linux";
+#endif
+    EXPECT_EQ(info->platform, platform);
     EXPECT_TRUE(isMachineId(info->phone_uuid)) << info->phone_uuid;
     const std::string expected =
         "app_id=77~x.y_z-1&app_name=Veltrano%20Demo%2F%E6%B5%8B&data_type=1001&"
         "install_time=&main_channel=a%26b%3Dc%2Bd&phone_uuid=" +
-        escape(info->phone_uuid) +
-        "&platform=linux&sub_channel=77~x.y_z-1&system_brand=" + escape(info->system_brand) +
+        escape(info->phone_uuid) + "&platform=" + platform +
+        "&sub_channel=77~x.y_z-1&system_brand=" + escape(info->system_brand) +
         "&system_model=" + escape(info->system_model) + "&system_version=" + escape(info->system_version) +
         "&time=&user_name=player%20one%25&";
     EXPECT_EQ(r.body, expected);
@@ -241,15 +243,9 @@ TEST_F(Reports, ServerErrorsAreLoggedAndUnreachableServersAreSilent) {
     EXPECT_TRUE(waitForLog("report kCCHTTPRequestStateCompleted dataType 1007  503 fault\r\n")) << log();
 
     // A port that was free a moment ago: the connection is refused.
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    ASSERT_EQ(bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    ASSERT_EQ(getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len), 0);
-    close(s);
-    configure("http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/report");
+    const int port = test::freeLoopbackPort();
+    ASSERT_NE(port, 0);
+    configure("http://127.0.0.1:" + std::to_string(port) + "/report");
     sendReport(1008);
     configure("");
     sendReport(1010);

@@ -1,10 +1,6 @@
 #include "UpdateFixture.h"
 
-#include <fcntl.h>
 #include <rapidjson/document.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -40,7 +36,7 @@ void UpdateFixture::makeGameFolder(const std::string& folder) {
     std::filesystem::create_directories(base + "bin");
     std::filesystem::create_directories(base + "data/maps");
     std::ofstream(base + "run.sh") << "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$(dirname \"$0\")/args.txt\"\n";
-    ::chmod((base + "run.sh").c_str(), 0755);
+    std::filesystem::permissions(base + "run.sh", std::filesystem::perms(0755));
     std::string blob;
     for (int i = 0; i < 200000; ++i) blob += static_cast<char>((i * 2654435761u) >> 13);
     std::ofstream(base + "data/maps/world.bin", std::ios::binary) << blob;
@@ -63,13 +59,11 @@ std::string UpdateFixture::pack(const std::string& version, const std::vector<st
                                   wwwPath("version.json")};
     argv.insert(argv.end(), extra.begin(), extra.end());
     std::string outFile = env.root() + "/pack.out";
-    int fd = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int fd = createOutputFile(outFile);
     std::string error;
-    pid_t pid = spawnChild(argv, fd, &error);
-    ::close(fd);
-    int status = 0;
-    if (pid > 0) ::waitpid(pid, &status, 0);
-    EXPECT_TRUE(pid > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0) << error << readAbsolute(outFile);
+    const ChildId child = spawnChild(argv, fd, &error);
+    closeFile(fd);
+    EXPECT_TRUE(child > 0 && waitChild(child) == 0) << error << readAbsolute(outFile);
     return readAbsolute(outFile);
 }
 
@@ -104,28 +98,32 @@ RunResult UpdateFixture::runUpdate(const std::vector<std::string>& args, int tim
     std::vector<std::string> argv{VELTRANO_UPDATE_PATH, "--dir", env.launcherDir()};
     argv.insert(argv.end(), args.begin(), args.end());
     std::string outFile = env.root() + "/update.out";
-    int fd = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int fd = createOutputFile(outFile);
     std::string error;
-    pid_t pid = spawnChild(argv, fd, &error);
-    ::close(fd);
+    const ChildId child = spawnChild(argv, fd, &error);
+    closeFile(fd);
     RunResult r;
-    if (pid <= 0) {
+    if (child <= 0) {
         ADD_FAILURE() << error;
         return r;
     }
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
-    int status = 0;
-    while (::waitpid(pid, &status, WNOHANG) == 0) {
+    int status = -1;
+    while (!childEnded(child, &status)) {
         if (std::chrono::steady_clock::now() > deadline) {
             ADD_FAILURE() << "veltrano-update did not end within " << timeoutSeconds << " s";
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &status, 0);
+            killChild(child);
+            status = 128 + 9;
             break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    r.status = status;
     r.out = readAbsolute(outFile);
+#ifdef _WIN32
+    // A Windows console program ends its lines with CR LF; a lone CR still shows.
+    for (size_t at = 0; (at = r.out.find("\r\n", at)) != std::string::npos;) r.out.erase(at, 1);
+#endif
     return r;
 }
 

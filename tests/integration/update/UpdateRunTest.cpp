@@ -1,17 +1,20 @@
 // veltrano-update end to end against veltrano-devserver.
 
+#include <gtest/gtest.h>
+#include <rapidjson/document.h>
+
+#ifndef _WIN32
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <rapidjson/document.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -33,6 +36,19 @@ namespace {
 
 namespace fs = std::filesystem;
 using veltrano::test::treeSnapshot;
+
+// How treeSnapshot shows a file the updater wrote.
+#ifdef _WIN32
+const std::string kPlainFile = "rw ";
+// veltrano-update keeps its archives in the user's local application data, which a test cannot point
+// into a folder of its own on Windows.
+#define VELTRANO_SEES_DOWNLOADS 0
+#else
+const std::string kPlainFile = "420 ";
+#define VELTRANO_SEES_DOWNLOADS 1
+#endif
+constexpr const char* kSharedDownloads =
+    "the download folder is the user's local application data on Windows, shared by all tests";
 
 std::string manifestWith(const std::string& version, const std::string& name, long long size,
                          const std::string& md5, const std::string& extraEntry = "",
@@ -71,15 +87,19 @@ TEST_F(UpdateRun, FirstInstallDownloadsExtractsAndReports) {
     EXPECT_EQ(env.readFile("game/data/readme.txt"), "hello");
     EXPECT_EQ(env.readFile("game/data/maps/world.bin"),
               readAbsolute(env.root() + "/src/data/maps/world.bin"));
+#ifndef _WIN32
     struct stat st {};
     ASSERT_EQ(::stat(env.path("game/run.sh").c_str(), &st), 0);
     EXPECT_NE(st.st_mode & 0100, 0u);
+#endif
     EXPECT_EQ(archiveRequests(), 10);  // the default ten ranges
     EXPECT_TRUE(env.exists("Install.log"));
     EXPECT_NE(r.out.find("finished: the game is up to date"), std::string::npos);
+#if VELTRANO_SEES_DOWNLOADS
     // The archive stays; no piece is left.
     EXPECT_TRUE(fs::exists(downloadDir() + "game-1.0.7.zip"));
     EXPECT_FALSE(fs::exists(downloadDir() + "game-1.0.7.zip.tmp0"));
+#endif
     auto types = reportTypes(server);
     for (const char* t : {"1001", "1003", "1007", "1008", "1010", "1012"})
         EXPECT_TRUE(contains(types, t)) << t;
@@ -197,7 +217,9 @@ TEST_F(UpdateRun, DigestNeverMatchingTriesThreeTimesOnEachBase) {
     EXPECT_EQ(r.status, 4) << r.out;
     EXPECT_EQ(server.requestCount("/a/game-1.0.7.zip"), 3);
     EXPECT_EQ(server.requestCount("/b/game-1.0.7.zip"), 3);
+#if VELTRANO_SEES_DOWNLOADS
     EXPECT_FALSE(fs::exists(downloadDir() + "game-1.0.7.zip"));
+#endif
     EXPECT_FALSE(env.exists("game"));
     std::string log = env.readFile("Veltrano.log");
     size_t mismatches = 0;
@@ -223,7 +245,7 @@ TEST_F(UpdateRun, UpperCaseDigestAndGameUrlJoinedVerbatim) {
 TEST_F(UpdateRun, FailedInstallationKeepsTheInstalledGame) {
     ASSERT_EQ(runUpdate().status, 0);
     const auto installed = treeSnapshot(env.path("game"));
-    ASSERT_EQ(installed.at("version"), "420 1.0.7");
+    ASSERT_EQ(installed.at("version"), kPlainFile + "1.0.7");
 
     // Damaged: the digest matches, one entry's data does not.
     pack("1.0.8");
@@ -254,8 +276,10 @@ TEST_F(UpdateRun, FailedInstallationKeepsTheInstalledGame) {
         EXPECT_FALSE(env.exists("game.veltrano-old"));
         EXPECT_NE(env.readFile("Veltrano.log").find(c.logged), std::string::npos);
     }
+#if VELTRANO_SEES_DOWNLOADS
     // A failed extraction removes its archive, so the next start downloads it again.
     EXPECT_FALSE(fs::exists(downloadDir() + "bad.zip"));
+#endif
 }
 
 TEST_F(UpdateRun, KilledInstallationLeavesTheOldGameWholeUntilTheUpdateRunsAgain) {
@@ -279,7 +303,7 @@ TEST_F(UpdateRun, KilledInstallationLeavesTheOldGameWholeUntilTheUpdateRunsAgain
     }
     pack("2.0.0", {"--level", "0", "--force", "true"}, "big");
     auto gameB = treeSnapshot(big);
-    gameB["version"] = "420 2.0.0";
+    gameB["version"] = kPlainFile + "2.0.0";
     const std::string staging = env.path("game.veltrano-staging");
     auto stagedFiles = [&staging]() {
         size_t n = 0;
@@ -295,18 +319,14 @@ TEST_F(UpdateRun, KilledInstallationLeavesTheOldGameWholeUntilTheUpdateRunsAgain
             fs::remove_all(env.path("game"));
             fs::copy(savedA, env.path("game"), fs::copy_options::recursive);
             std::string error;
-            pid_t pid = spawnChild({VELTRANO_UPDATE_PATH, "--dir", env.launcherDir()}, -1, &error);
-            ASSERT_GT(pid, 0) << error;
-            int status = 0;
+            const ChildId child = spawnChild({VELTRANO_UPDATE_PATH, "--dir", env.launcherDir()}, -1, &error);
+            ASSERT_GT(child, 0) << error;
             bool ended = false;
             const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-            while (!(ended = ::waitpid(pid, &status, WNOHANG) == pid) && stagedFiles() < files &&
+            while (!(ended = childEnded(child, nullptr)) && stagedFiles() < files &&
                    std::chrono::steady_clock::now() < giveUp) {
             }
-            if (!ended) {
-                ::kill(pid, SIGKILL);
-                ::waitpid(pid, &status, 0);
-            }
+            if (!ended) killChild(child);
             // Killed too late (the new game already in place) does not show what this is about.
             caught = !ended && env.readFile("game/version") != "2.0.0";
         }
@@ -326,6 +346,9 @@ TEST_F(UpdateRun, KilledInstallationLeavesTheOldGameWholeUntilTheUpdateRunsAgain
 }
 
 TEST_F(UpdateRun, TooLittleDiskSpaceEndsWith1121BeforeAnythingIsRemoved) {
+#ifdef _WIN32
+    GTEST_SKIP() << "tested on Linux only: a small file system is mounted for it";
+#else
     if (::geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
     struct Mounts {
         std::vector<std::string> points;
@@ -374,9 +397,11 @@ TEST_F(UpdateRun, TooLittleDiskSpaceEndsWith1121BeforeAnythingIsRemoved) {
     }
     // The downloaded archive stays for when there is room.
     EXPECT_TRUE(fs::exists(downloadDir() + "game-1.0.8.zip"));
+#endif
 }
 
 TEST_F(UpdateRun, OnlyTheCurrentArchiveStaysInTheDownloadFolder) {
+    VELTRANO_LINUX_ONLY(kSharedDownloads);
     ASSERT_EQ(runUpdate().status, 0);
     ASSERT_TRUE(fs::exists(downloadDir() + "game-1.0.7.zip"));
     std::ofstream(downloadDir() + "game-1.0.7.zip.tmp3") << "a leftover piece";
@@ -429,6 +454,7 @@ TEST_F(UpdateRun, GameDirMustBeADedicatedSubdirectory) {
 }
 
 TEST_F(UpdateRun, AKilledDownloadFetchesOnlyWhatItLacks) {
+    VELTRANO_LINUX_ONLY(kSharedDownloads);
     fs::create_directories(env.root() + "/big");
     std::string blob;
     blob.reserve(4 << 20);
@@ -449,8 +475,8 @@ TEST_F(UpdateRun, AKilledDownloadFetchesOnlyWhatItLacks) {
 
     std::vector<std::string> argv{VELTRANO_UPDATE_PATH, "--dir", env.launcherDir()};
     std::string error;
-    pid_t pid = spawnChild(argv, -1, &error);
-    ASSERT_GT(pid, 0) << error;
+    const ChildId child = spawnChild(argv, -1, &error);
+    ASSERT_GT(child, 0) << error;
     auto caught = [&] {
         std::vector<uint64_t> c = DownloadFile::recordedCounts(downloadDir() + zip);
         return c.size() == 4 && c[0] == chunk && c[1] == chunk && c[2] >= 200000 && c[3] >= 200000;
@@ -458,9 +484,7 @@ TEST_F(UpdateRun, AKilledDownloadFetchesOnlyWhatItLacks) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (!caught() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    ::kill(pid, SIGKILL);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
+    killChild(child);
     ASSERT_TRUE(caught()) << "the download never got that far";
     ASSERT_FALSE(fs::exists(downloadDir() + zip));
     const std::vector<uint64_t> kept = DownloadFile::recordedCounts(downloadDir() + zip);
@@ -538,6 +562,7 @@ TEST_F(UpdateRun, ADownloadThatNeverMovesEndsWithTheStallStatus) {
 }
 
 TEST_F(UpdateRun, LoginAfterTheUpdateStartsTheGame) {
+    VELTRANO_LINUX_ONLY("the stand-in game is a shell script");
     RunResult r =
         runUpdate({"--token=abc", "--source=web", "--login", R"({"uid":12345,"callback_info":"cb"})"});
     ASSERT_EQ(r.status, 0) << r.out;
@@ -577,10 +602,7 @@ TEST_F(UpdateRun, PackerMergesReleasesAndRejectsBadUsage) {
     auto packStatus = [&](std::vector<std::string> args) {
         args.insert(args.begin(), VELTRANO_PACK_PATH);
         std::string error;
-        pid_t pid = spawnChild(args, -1, &error);
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return waitChild(spawnChild(args, -1, &error));
     };
     const std::string out = env.root() + "/packed";
     EXPECT_EQ(packStatus({"--version", "1"}), 1);
@@ -606,6 +628,10 @@ TEST_F(UpdateRun, AnOversizedManifestIsNeitherKeptNorLogged) {
 }
 
 TEST_F(UpdateRun, AClosedOutputEndsTheDisplayNotTheUpdate) {
+#ifdef _WIN32
+    GTEST_SKIP() << "tested on Linux only: the test holds the manifest back on a POSIX socket until it "
+                    "has closed the updater's output pipe";
+#else
     // The manifest comes from a listener of the test's own, answered only once the reader is gone.
     const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     ASSERT_GE(listener, 0);
@@ -660,6 +686,7 @@ TEST_F(UpdateRun, AClosedOutputEndsTheDisplayNotTheUpdate) {
     ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_NE(env.readFile("Veltrano.log").find("m_svrVer:1.0.7 m_curVer:1.0.7"), std::string::npos);
+#endif
 }
 
 TEST_F(UpdateRun, UsageAndConfigurationErrors) {

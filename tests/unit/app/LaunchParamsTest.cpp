@@ -141,10 +141,9 @@ TEST_F(LaunchParamsTest, WebUrlQuery) {
 
 TEST_F(LaunchParamsTest, ClosingNoticeReachesTheParentWindow) {
     std::mt19937_64 rng(std::random_device{}());
-    const int64_t parent = static_cast<int64_t>(rng() >> 2) + 1;
-    WindowMessageReceiver portal(parent);
+    WindowMessageReceiver portal(static_cast<int64_t>(rng() >> 2) + 1);
     ASSERT_TRUE(portal.isOpen());
-    params().setParentWindow(parent);
+    params().setParentWindow(portal.windowId());
     params().setSenderWindow(4242);
     ASSERT_TRUE(params().notifyParentClosing());
 

@@ -2,16 +2,19 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cctype>
 #include <chrono>
+#include <filesystem>
 #include <future>
 #include <thread>
 #include <vector>
 
 #include "support/TestEnv.h"
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 namespace veltrano {
 namespace {
@@ -75,7 +78,7 @@ TEST_F(LogTest, StoredBytesOfOneLine) {
 TEST_F(LogTest, LineFeedsInsideAndAtTheEnd) {
     quietly([] { writeLog("abc\n"); });
     EXPECT_EQ(entries(logged()), Lines{"abc\r\n\r\n"});
-    ASSERT_EQ(unlink(env.path("app.log").c_str()), 0);
+    ASSERT_TRUE(std::filesystem::remove(env.path("app.log")));
     quietly([] { writeLog("a\nb\rc"); });
     EXPECT_EQ(entries(logged()), Lines{"a\r\nb\rc\r\n"}) << "file is re-created";
 }
@@ -90,7 +93,7 @@ TEST_F(LogTest, FormatsAndAppends) {
 
 TEST_F(LogTest, MessagesBeyondTheFirstBuffer) {
     for (size_t len : {16380u, 16381u, 16382u, 40000u}) {
-        unlink(env.path("app.log").c_str());
+        std::filesystem::remove(env.path("app.log"));
         const std::string text(len, 'q');
         const std::string out = quietly([&] { writeLog("%s", text.c_str()); });
         EXPECT_EQ(out, text + "\n") << len;
@@ -102,7 +105,7 @@ TEST_F(LogTest, MessagesBeyondTheFirstBuffer) {
 }
 
 TEST_F(LogTest, NoFileWithoutLogPath) {
-    ASSERT_EQ(unlink(env.path("launcher.cfg").c_str()), 0);
+    ASSERT_TRUE(std::filesystem::remove(env.path("launcher.cfg")));
     EXPECT_FALSE(env.loadConfig());
     const std::string out = quietly([] { writeLog("console only"); });
     EXPECT_EQ(out, "console only\n");
@@ -154,6 +157,12 @@ TEST_F(LogTest, AQuotedTextIsCutAtWholeCharacters) {
     EXPECT_LT(out.size(), 65600u);
 }
 
+#ifdef _WIN32
+TEST_F(LogTest, AFullOrClosedStandardOutput) {
+    GTEST_SKIP() << "tested on Linux only: these tests fill and close a pipe through non-blocking POSIX "
+                    "descriptors";
+}
+#else
 // Points standard output at the write end of a pipe for the life of the object.
 class StdoutPipe {
 public:
@@ -227,6 +236,7 @@ TEST_F(LogTest, AClosedStandardOutputEndsOnlyTheConsoleCopy) {
         },
         testing::ExitedWithCode(0), "");
 }
+#endif
 
 }  // namespace
 }  // namespace veltrano

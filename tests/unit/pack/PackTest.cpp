@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
+#ifndef _WIN32
 #include <sys/wait.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -22,6 +24,7 @@ using veltrano::test::VeltranoTest;
 
 namespace {
 
+#ifndef _WIN32
 std::string commandOutput(const std::string& command) {
     std::string out;
     if (FILE* p = popen((command + " 2>&1").c_str(), "r")) {
@@ -43,6 +46,7 @@ bool unzipTests(const std::string& zip) {
     int rc = std::system(command.c_str());
     return WIFEXITED(rc) && WEXITSTATUS(rc) == 0;
 }
+#endif
 
 }  // namespace
 
@@ -66,6 +70,9 @@ protected:
 };
 
 TEST_F(PackTest, ArchiveHoldsVersionDirectoriesAndFilesReadableByOtherTools) {
+#ifdef _WIN32
+    GTEST_SKIP() << "tested on Linux only: the archive is checked with the unzip program";
+#else
     PackResult r;
     std::string error;
     ASSERT_TRUE(packGame(options(), &r, &error)) << error;
@@ -82,19 +89,27 @@ TEST_F(PackTest, ArchiveHoldsVersionDirectoriesAndFilesReadableByOtherTools) {
     ASSERT_TRUE(uncompressDir(env.path("out.zip").c_str(), env.path("dest/").c_str(), nullptr));
     EXPECT_EQ(env.readFile("dest/version"), "2.0.1");
     EXPECT_EQ(env.readFile("dest/data/levels/1.dat"), std::string(70000, 'L'));
+#endif
 }
 
 TEST_F(PackTest, WithoutDirectoryEntries) {
+#ifdef _WIN32
+    GTEST_SKIP() << "tested on Linux only: the archive is checked with the unzip program";
+#else
     PackResult r;
     ASSERT_TRUE(packGame(options(false), &r, nullptr));
     EXPECT_EQ(listing(env.path("out.zip")),
               "bin/run.sh\ndata/empty.txt\ndata/levels/1.dat\nreadme.txt\nversion\n");
     EXPECT_EQ(r.entries, 5u);
+#endif
 }
 
 // A game file over 4 GiB needs the archive's 64-bit sizes; the file is sparse and compresses to
 // almost nothing, so the test stays cheap on disk.
 TEST_F(PackTest, AFileOverFourGigabytesKeepsItsWholeSize) {
+#ifdef _WIN32
+    GTEST_SKIP() << "tested on Linux only: the archive is checked with the unzip program";
+#else
     const uint64_t huge = (uint64_t(1) << 32) + (1 << 20) + 7;
     std::filesystem::resize_file(env.path("src/readme.txt"), 0);
     { std::ofstream(env.path("src/huge.bin")); }
@@ -127,6 +142,7 @@ TEST_F(PackTest, AFileOverFourGigabytesKeepsItsWholeSize) {
         EXPECT_TRUE(extractEntry(archive, e, env.path("dest/"), &buffer));
     }
     EXPECT_EQ(env.readFile("dest/version"), "2.0.1");
+#endif
 }
 
 TEST_F(PackTest, FailuresLeaveNoArchive) {
@@ -145,6 +161,9 @@ TEST_F(PackTest, FailuresLeaveNoArchive) {
 }
 
 TEST_F(PackTest, AFailedRunKeepsTheArchiveAlreadyThere) {
+#ifdef _WIN32
+    GTEST_SKIP() << "tested on Linux only: the archive is checked with the unzip program";
+#else
     ASSERT_TRUE(env.writeFile("out.zip", "released"));
     PackOptions o = options();
     o.gameDir = env.path("nowhere");
@@ -157,6 +176,7 @@ TEST_F(PackTest, AFailedRunKeepsTheArchiveAlreadyThere) {
     EXPECT_EQ(r.md5, fileMd5(env.path("out.zip")));
     EXPECT_TRUE(unzipTests(env.path("out.zip")));
     EXPECT_FALSE(env.exists("out.zip.part"));
+#endif
 }
 
 TEST_F(PackTest, RefusesNamesTheLauncherWouldNotExtract) {

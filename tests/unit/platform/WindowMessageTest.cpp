@@ -1,11 +1,13 @@
 #include "platform/WindowMessage.h"
 
+#include <gtest/gtest.h>
+
+#ifndef _WIN32
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
+#endif
 
 #include <cstring>
 #include <random>
@@ -19,6 +21,7 @@ int64_t freshId() {
     return static_cast<int64_t>(rng() >> 2) + 1;
 }
 
+#ifndef _WIN32
 bool sendRaw(int64_t target, const std::string& bytes) {
     const int fd = socket(AF_UNIX, SOCK_DGRAM, 0);
     sockaddr_un addr{};
@@ -31,6 +34,7 @@ bool sendRaw(int64_t target, const std::string& bytes) {
     close(fd);
     return ok;
 }
+#endif
 
 TEST(CopyDataFormat, HeaderLayoutIsLittleEndianWithoutPadding) {
     const std::string payload = "hi";
@@ -65,9 +69,9 @@ TEST(CopyDataFormat, MalformedDatagramsAreRefused) {
 }
 
 TEST(WindowMessages, DeliveredToTheReceiverOfTheId) {
-    const int64_t id = freshId();
-    WindowMessageReceiver receiver(id);
+    WindowMessageReceiver receiver(freshId());
     ASSERT_TRUE(receiver.isOpen());
+    const int64_t id = receiver.windowId();
     EXPECT_FALSE(receiver.poll());
 
     const std::string payload("a\0b", 3);
@@ -89,16 +93,27 @@ TEST(WindowMessages, DeliveredToTheReceiverOfTheId) {
 TEST(WindowMessages, NobodyListening) {
     const int64_t id = freshId();
     EXPECT_FALSE(sendCopyData(id, 1, 1, "x", 1));
+    int64_t gone = 0;
     {
         WindowMessageReceiver receiver(id);
         ASSERT_TRUE(receiver.isOpen());
+        gone = receiver.windowId();
+#ifndef _WIN32  // Windows names its windows itself: every receiver gets a handle of its own.
         WindowMessageReceiver twin(id);
         EXPECT_FALSE(twin.isOpen()) << "an id has one receiver";
         EXPECT_FALSE(twin.poll());
         EXPECT_FALSE(twin.wait(10));
+#endif
     }
-    EXPECT_FALSE(sendCopyData(id, 1, 1, "x", 1)) << "the endpoint goes away with its receiver";
+    EXPECT_FALSE(sendCopyData(gone, 1, 1, "x", 1)) << "the endpoint goes away with its receiver";
 }
+
+#ifdef _WIN32
+TEST(WindowMessages, DatagramChecks) {
+    GTEST_SKIP() << "tested on Linux only: malformed and foreign datagrams belong to the Linux transport; "
+                    "Windows delivers WM_COPYDATA itself";
+}
+#else
 
 TEST(WindowMessages, MalformedDatagramsAreSkipped) {
     const int64_t id = freshId();
@@ -137,6 +152,8 @@ TEST(WindowMessages, OtherUsersAreRefused) {
     EXPECT_EQ(msg->wordParam, 67);
     EXPECT_EQ(receiver.rejected(), 1u);
 }
+
+#endif
 
 }  // namespace
 }  // namespace veltrano

@@ -95,6 +95,7 @@ TEST_F(InstallTest, StartRepairsWhatAnInterruptedUpdateLeft) {
 }
 
 TEST_F(InstallTest, StagingIsFreshAndALinkLeftInItIsNotFollowed) {
+    VELTRANO_LINUX_ONLY("Windows makes links only with a privilege the tests do not have");
     ASSERT_TRUE(env.writeFile("outside/precious", "keep"));
     ASSERT_TRUE(env.writeFile("game.veltrano-staging/stale", "x"));
     fs::create_directory_symlink(env.path("outside"), env.path("game.veltrano-staging/data"));

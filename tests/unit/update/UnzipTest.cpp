@@ -1,10 +1,13 @@
 #include "update/Unzip.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <zlib.h>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 #include <atomic>
 #include <chrono>
@@ -16,6 +19,7 @@
 
 #include "pack/Pack.h"
 #include "support/TestEnv.h"
+#include "support/TestUtil.h"
 
 using namespace veltrano;
 using veltrano::test::treeSnapshot;
@@ -89,9 +93,7 @@ TEST_F(UnzipTest, ExtractsFilesAndDirectoriesWithOneProgressCallPerEntryInOrder)
             got[name] = env.readFile("dest/" + name);
     }
     EXPECT_EQ(got, files);
-    struct stat st {};
-    EXPECT_EQ(::stat(env.path("dest/data/b").c_str(), &st), 0);
-    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_TRUE(std::filesystem::is_directory(env.path("dest/data/b")));
     std::vector<std::pair<uint32_t, uint32_t>> expected;
     for (uint32_t i = 0; i < entries.size(); ++i)
         expected.emplace_back(i, static_cast<uint32_t>(entries.size()));
@@ -132,8 +134,7 @@ TEST_F(UnzipTest, RefusesUnsafeNamesAndWritesNothingOutside) {
         EXPECT_NE(log().find("refusing entry " + name.substr(0, 6)), std::string::npos);
         EXPECT_EQ(log().find("\nlog line"), std::string::npos);
     }
-    struct stat st {};
-    EXPECT_NE(::stat("/tmp/escape.txt", &st), 0);
+    EXPECT_FALSE(std::filesystem::exists("/tmp/escape.txt"));
 }
 
 TEST(UnsafeEntryName, ClassifiesNames) {
@@ -206,6 +207,7 @@ TEST_F(UnzipTest, UnwritableDestinationFailsWithItsPath) {
 }
 
 TEST_F(UnzipTest, KeepsExecutableBitsButNeverWritableByOthers) {
+    VELTRANO_LINUX_ONLY("Windows files have no permission bits");
     const std::vector<std::pair<unsigned, unsigned>> modes = {
         {0755, 0755}, {0777, 0755}, {0666, 0644}, {0700, 0700}, {0444, 0644}};
     ZipWriter w;
@@ -230,8 +232,13 @@ TEST_F(UnzipTest, EntriesExtractSafely) {
     EXPECT_EQ(env.readFile("dest/data.bin.tmp"), "first");
     EXPECT_EQ(env.readFile("dest/data.bin"), "second");
 
-    // Links in the way are never written through, for a folder or for the file itself.
+    // Links in the way are never written through, for a folder or for the file itself. (Windows
+    // makes links only with a privilege the tests do not have.)
+#ifdef _WIN32
+    for (const char* name : std::vector<const char*>{}) {
+#else
     for (const char* name : {"linked/x.txt", "top.txt"}) {
+#endif
         SCOPED_TRACE(name);
         std::filesystem::remove_all(env.path("dest"));
         ASSERT_TRUE(env.writeFile("dest/.keep", ""));
@@ -311,11 +318,18 @@ bool writeFarArchive(const std::string& path, const std::string& name, const std
     put32(&end, 0xffffffffu), put32(&end, 0xffffffffu), put16(&end, 0);
 
     const std::string tail = local + central + end;
+#ifdef _WIN32
+    std::ofstream out(test::pathOf(path), std::ios::binary | std::ios::trunc);
+    out.seekp(static_cast<std::streamoff>(at));
+    out.write(tail.data(), static_cast<std::streamsize>(tail.size()));
+    return static_cast<bool>(out.flush());
+#else
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd < 0) return false;
     bool ok =
         ::pwrite(fd, tail.data(), tail.size(), static_cast<off_t>(at)) == static_cast<ssize_t>(tail.size());
     return ::close(fd) == 0 && ok;
+#endif
 }
 
 }  // namespace
