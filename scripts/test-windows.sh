@@ -29,7 +29,7 @@ if "$wine" --version >/dev/null 2>&1; then
 else
   echo "== this machine cannot run 32-bit programs: testing the 64-bit build under wine64 =="
   # The 32-bit tools are still built; their tests would only be built to sit unused.
-  VELTRANO_TARGETS="veltrano-update veltrano-pack" scripts/build-windows.sh
+  VELTRANO_TARGETS="veltrano veltrano-update veltrano-pack" scripts/build-windows.sh
   test_dir=build-windows64
   triple=x86_64-w64-mingw32
   wine=/usr/lib/wine/wine64
@@ -47,12 +47,32 @@ if [ ! -x "$host_build/tools/veltrano-devserver/veltrano-devserver" ] ||
 fi
 cmake "$test_dir" -DVELTRANO_HOST_BUILD="$repo/$host_build" >/dev/null
 
+# The launcher window's test draws on an X server of its own, started before wine so that every
+# wine program of the run shares it.
+xvfb_pid=""
+display_file=$(mktemp)
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset 3>"$display_file" >/dev/null 2>&1 &
+xvfb_pid=$!
+trap 'kill "$xvfb_pid" 2>/dev/null || true' EXIT
+for _ in $(seq 100); do
+  [ -s "$display_file" ] && break
+  kill -0 "$xvfb_pid" 2>/dev/null || break
+  sleep 0.1
+done
+if [ -s "$display_file" ]; then
+  export DISPLAY=":$(head -n 1 "$display_file")"
+else
+  echo "== Xvfb did not start: the launcher window's test will fail for want of a display ==" >&2
+  unset DISPLAY
+fi
+rm -f "$display_file"
+
 # One prefix per build folder; its first start takes a while. A server kept running for the whole
 # run spares every test program the server's start.
 export WINEPREFIX=$repo/$test_dir/wineprefix WINEDEBUG=-all
 "$wine" wineboot -i >/dev/null 2>&1 || true
 "$wineserver" -p || true  # exits non-zero when one runs already
-trap '"$wineserver" -k >/dev/null 2>&1 || true' EXIT
+trap '"$wineserver" -k >/dev/null 2>&1 || true; [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true' EXIT
 
 # shellcheck disable=SC2086
 ctest --test-dir "$test_dir" --output-on-failure -j"$(nproc)" ${VELTRANO_CTEST_ARGS:-}
