@@ -45,7 +45,7 @@ archive=emberfall-$version.zip
 say() { printf '\033[1;33m==>\033[0m %s\n' "$*"; }
 tool() {
   local candidate
-  for candidate in "$build/tools/$1/$1" "$build/src/ui/$1" "$build/$1"; do
+  for candidate in "$build/tools/$1/$1" "$build/$1"; do
     [ -f "$candidate" ] && [ -x "$candidate" ] && { echo "$candidate"; return 0; }
   done
   candidate=$(find "$build" -type f -name "$1" -perm -u+x -not -path '*/CMakeFiles/*' -not -path '*/demo-*' \

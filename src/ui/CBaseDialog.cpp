@@ -4,11 +4,10 @@
 #include <cmath>
 
 #include "config/Log.h"
-#include "ui/Game_MainDialog.h"
 
 namespace veltrano {
 
-CBaseDialog::CBaseDialog(Game_MainDialog* owner) : owner_(owner) {}
+CBaseDialog::CBaseDialog(DialogOwner* owner) : owner_(owner) {}
 
 CBaseDialog::~CBaseDialog() {
     if (widget_) g_object_unref(widget_);

@@ -8,7 +8,25 @@
 
 namespace veltrano {
 
-class Game_MainDialog;
+class CBaseDialog;
+
+// What a part asks of the dialog that owns the stack. The owner sits above the parts (it creates
+// them all, the page included), so the parts know it only through this.
+class DialogOwner {
+public:
+    // The closing sequence.
+    virtual void OnClose() = 0;
+    // Ends the loop without the closing sequence.
+    virtual void quit() = 0;
+    virtual bool closing() const = 0;
+    // The main window's game start has ended.
+    virtual void gameStartEnded() = 0;
+    // Puts every part but skip back at its offset; the number of parts.
+    virtual int moveChildren(CBaseDialog* skip, int x, int y) = 0;
+
+protected:
+    virtual ~DialogOwner() = default;
+};
 
 struct DialogRect {
     int left = 0;
@@ -24,7 +42,7 @@ struct DialogPoint {
 
 class CBaseDialog {
 public:
-    explicit CBaseDialog(Game_MainDialog* owner);
+    explicit CBaseDialog(DialogOwner* owner);
     virtual ~CBaseDialog();
     CBaseDialog(const CBaseDialog&) = delete;
     CBaseDialog& operator=(const CBaseDialog&) = delete;
@@ -45,7 +63,7 @@ public:
     bool create();
 
     GtkWidget* widget() const { return widget_; }
-    Game_MainDialog* owner() const { return owner_; }
+    DialogOwner* owner() const { return owner_; }
     // Position inside the owner's toplevel and size.
     DialogRect rect() const;
     bool closed() const { return closed_; }
@@ -68,7 +86,7 @@ protected:
     virtual void defaultClose();
     void setRect(int x, int y, int width, int height);
 
-    Game_MainDialog* owner_;
+    DialogOwner* owner_;
     bool forwardCloseToOwner_ = true;
     GtkWidget* widget_ = nullptr;
     bool closed_ = false;

@@ -8,7 +8,6 @@
 #include "config/Log.h"
 #include "platform/CommandLine.h"
 #include "platform/FileUtils.h"
-#include "ui/Game_MainDialog.h"
 
 namespace veltrano {
 
@@ -21,7 +20,7 @@ std::string skinPath(const char* literal) {
 
 }  // namespace
 
-CVeltranoDlg::CVeltranoDlg(Game_MainDialog* owner, WindowServices services)
+CVeltranoDlg::CVeltranoDlg(DialogOwner* owner, WindowServices services)
     : CBaseDialog(owner),
       services_(std::move(services)),
       model_(std::make_shared<ProgressModel>(skinLayoutFrom(*LauncherConfig::instance()),

@@ -18,7 +18,7 @@ class CVeltranoDlg : public CBaseDialog, public GameStartHost {
 public:
     static constexpr unsigned kTimerPeriodMs = 30;
 
-    CVeltranoDlg(Game_MainDialog* owner, WindowServices services);
+    CVeltranoDlg(DialogOwner* owner, WindowServices services);
     ~CVeltranoDlg() override;
 
     // The updater callback; may run on the extraction thread, so it only stores.

@@ -6,7 +6,7 @@
 
 namespace veltrano {
 
-CVeltranoMaskDlg::CVeltranoMaskDlg(Game_MainDialog* owner) : CBaseDialog(owner) {
+CVeltranoMaskDlg::CVeltranoMaskDlg(DialogOwner* owner) : CBaseDialog(owner) {
     FileUtils* fu = FileUtils::instance();
     maskImage_ = loadImage((fu ? fu->launcherDirectory() : std::string()) + "/res/mask.png");
 }

@@ -8,7 +8,7 @@ namespace veltrano {
 
 class CVeltranoMaskDlg : public CBaseDialog {
 public:
-    explicit CVeltranoMaskDlg(Game_MainDialog* owner);
+    explicit CVeltranoMaskDlg(DialogOwner* owner);
     ~CVeltranoMaskDlg() override;
 
     // The mask moves with the stack by itself.

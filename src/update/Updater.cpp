@@ -17,7 +17,6 @@
 #include "report/Report.h"
 #include "update/Install.h"
 #include "update/Manifest.h"
-#include "update/Pack.h"
 #include "update/Unzip.h"
 #include "util/Encoding.h"
 

@@ -3,8 +3,6 @@
 #include <chrono>
 #include <cstring>
 
-#include "platform/FileUtils.h"
-
 namespace veltrano {
 
 namespace {

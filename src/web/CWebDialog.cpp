@@ -9,7 +9,7 @@
 
 namespace veltrano {
 
-CWebDialog::CWebDialog(std::string pageAddress, Game_MainDialog* owner, WindowServices services)
+CWebDialog::CWebDialog(std::string pageAddress, DialogOwner* owner, WindowServices services)
     : CBaseDialog(owner), pageAddress_(std::move(pageAddress)), services_(std::move(services)) {}
 
 CWebDialog::~CWebDialog() {

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "ui/CBaseDialog.h"
-#include "window/WindowServices.h"
 #include "web/CXWebBrowser2.h"
+#include "window/WindowServices.h"
 
 namespace veltrano {
 
@@ -16,7 +16,7 @@ public:
     // Corner ellipse of the page's rounded rectangle.
     static constexpr int kCornerEllipse = 100;
 
-    CWebDialog(std::string pageAddress, Game_MainDialog* owner, WindowServices services);
+    CWebDialog(std::string pageAddress, DialogOwner* owner, WindowServices services);
     ~CWebDialog() override;
 
     // Allocates and creates the browser in the host; on failure nothing is kept.

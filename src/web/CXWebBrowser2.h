@@ -5,8 +5,8 @@
 #include <functional>
 #include <string>
 
-#include "window/Bridge.h"
 #include "web/CXWebBrowser.h"
+#include "window/Bridge.h"
 
 namespace veltrano {
 

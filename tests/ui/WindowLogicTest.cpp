@@ -14,10 +14,10 @@
 #include <gtest/gtest.h>
 
 #include "XvfbSession.h"
+#include "mainwindow/Game_MainDialog.h"
 #include "support/TestEnv.h"
 #include "ui/CVeltranoDlg.h"
 #include "ui/CVeltranoMaskDlg.h"
-#include "ui/Game_MainDialog.h"
 #include "web/CWebDialog.h"
 
 namespace veltrano::test {

@@ -22,7 +22,7 @@
 #include "platform/Process.h"
 #include "platform/SingleInstance.h"
 #include "platform/Wide.h"
-#include "update/Pack.h"
+#include "pack/Pack.h"
 #include "update/Unzip.h"
 
 namespace veltrano {

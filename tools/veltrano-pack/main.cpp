@@ -8,9 +8,9 @@
 #include <sstream>
 #include <string>
 
+#include "pack/Pack.h"
 #include "platform/CommandLine.h"
 #include "update/Manifest.h"
-#include "update/Pack.h"
 
 namespace {
 

@@ -27,8 +27,8 @@
 #include "platform/FileUtils.h"
 #include "platform/SingleInstance.h"
 #include "report/Report.h"
+#include "runner/RunProgress.h"
 #include "update/Install.h"
-#include "update/RunProgress.h"
 #include "update/Updater.h"
 
 using namespace veltrano;

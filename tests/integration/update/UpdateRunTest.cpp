@@ -24,8 +24,9 @@
 
 #include "UpdateFixture.h"
 #include "net/DownloadFile.h"
+#include "pack/Pack.h"
 #include "support/TestEnv.h"
-#include "update/Pack.h"
+#include "update/Digest.h"
 
 namespace veltrano::test {
 namespace {

@@ -21,7 +21,6 @@
 #include "net/Scheduler.h"
 #include "platform/FileUtils.h"
 #include "support/TestUtil.h"
-#include "update/Pack.h"
 
 namespace veltrano::test {
 namespace {

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "support/TestEnv.h"
-#include "update/Pack.h"
+#include "pack/Pack.h"
 
 using namespace veltrano;
 using veltrano::test::treeSnapshot;

@@ -1,4 +1,4 @@
-#include "update/Pack.h"
+#include "pack/Pack.h"
 
 #include <rapidjson/document.h>
 #include <rapidjson/prettywriter.h>
@@ -14,6 +14,7 @@
 
 #include "config/Json.h"
 #include "platform/File.h"
+#include "update/Digest.h"
 #include "update/Unzip.h"
 #include "util/Encoding.h"
 
@@ -46,32 +47,6 @@ void dosTime(std::time_t t, zip_fileinfo* info) {
 }
 
 }  // namespace
-
-std::string fileMd5(const std::string& path) {
-    FILE* f = openFile(path, "rb");
-    if (f == nullptr) return "";
-    Md5Context ctx;
-    md5Init(&ctx);
-    std::vector<unsigned char> buffer(kChunk);
-    uint64_t total = 0;
-    bool ok = true;
-    for (;;) {
-        size_t n = std::fread(buffer.data(), 1, buffer.size(), f);
-        if (n > 0) {
-            md5Append(&ctx, buffer.data(), n);
-            total += n;
-        }
-        if (n < buffer.size()) {
-            ok = !std::ferror(f);
-            break;
-        }
-    }
-    std::fclose(f);
-    if (!ok || total == 0) return "";
-    unsigned char digest[16];
-    md5Finish(&ctx, digest);
-    return md5DigestHex(digest);
-}
 
 struct ZipWriter::Impl {
     zipFile zip = nullptr;

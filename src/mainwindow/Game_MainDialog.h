@@ -18,7 +18,7 @@ class CVeltranoMaskDlg;
 class CWebDialog;
 class WindowMessageReceiver;
 
-class Game_MainDialog {
+class Game_MainDialog : public DialogOwner {
 public:
     static constexpr unsigned kShowStepMs = 100;
     static constexpr unsigned kCloseWaitMs = 2000;
@@ -35,12 +35,12 @@ public:
     // The closing sequence: report 1014, the wait, the parts closed, the portal told, loop ended.
     // During a game start it calls the start off if the game has not run yet, and closes once the
     // start has ended (nothing more when the game runs).
-    void OnClose();
+    void OnClose() override;
     // The main window's game start has ended.
-    void gameStartEnded();
+    void gameStartEnded() override;
     // Ends the loop without the closing sequence (the game started, or a quit request).
-    void quit();
-    int moveChildren(CBaseDialog* skip, int x, int y);
+    void quit() override;
+    int moveChildren(CBaseDialog* skip, int x, int y) override;
 
     GtkWidget* toplevel() const { return window_; }
     CVeltranoDlg* mainWindow() const { return mainDlg_; }
@@ -48,7 +48,7 @@ public:
     CVeltranoMaskDlg* mask() const { return maskDlg_; }
     const std::vector<CBaseDialog*>& children() const { return children_; }
     const std::vector<DialogPoint>& offsets() const { return offsets_; }
-    bool closing() const { return closing_; }
+    bool closing() const override { return closing_; }
     // The loop has been asked to end (or will not start).
     bool loopEnded() const { return loopEnded_; }
 

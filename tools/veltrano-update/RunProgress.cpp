@@ -1,4 +1,4 @@
-#include "update/RunProgress.h"
+#include "runner/RunProgress.h"
 
 #include <cmath>
 #include <cstdio>

@@ -1,6 +1,5 @@
 #pragma once
-// The studio's side of an update: the game archive and its manifest entry, and the streamed
-// digest both sides compute.
+// The studio's side of an update: the game archive and its manifest entry.
 
 #include <cstdint>
 #include <memory>
@@ -8,10 +7,6 @@
 #include <vector>
 
 namespace veltrano {
-
-// Lowercase hexadecimal MD5 of a file, read in bounded chunks; empty when the file is missing,
-// unreadable or empty.
-std::string fileMd5(const std::string& path);
 
 // Writes a zip archive entry by entry (zip64 where needed). Names are used as given, so callers
 // can also produce unusual archives on purpose.

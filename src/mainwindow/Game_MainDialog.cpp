@@ -1,4 +1,4 @@
-#include "ui/Game_MainDialog.h"
+#include "mainwindow/Game_MainDialog.h"
 
 #include <unistd.h>
 

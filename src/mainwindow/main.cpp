@@ -8,9 +8,9 @@
 
 #include "app/CVeltranoApp.h"
 #include "config/Log.h"
-#include "ui/Game_MainDialog.h"
-#include "window/WindowServices.h"
+#include "mainwindow/Game_MainDialog.h"
 #include "update/Install.h"
+#include "window/WindowServices.h"
 
 int main(int argc, char** argv) {
     veltrano::CVeltranoApp app(argc, argv);
