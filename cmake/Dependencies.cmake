@@ -7,14 +7,18 @@ if(WIN32)
   set(ZLIB_USE_STATIC_LIBS ON)  # no zlib1.dll beside the programs
   find_package(ZLIB REQUIRED)
   set(windeps ${VELTRANO_WINDEPS}/${VELTRANO_MINGW_TRIPLE})
-  add_library(PkgConfig::CURL INTERFACE IMPORTED)
+  # Imported static libraries rather than plain file names, so that the linker always meets zlib and
+  # the system libraries after the archive that needs them, whatever order the targets come in.
+  add_library(PkgConfig::CURL STATIC IMPORTED)
+  set_target_properties(PkgConfig::CURL PROPERTIES IMPORTED_LOCATION ${windeps}/lib/libcurl.a)
   target_include_directories(PkgConfig::CURL INTERFACE ${windeps}/include)
   target_compile_definitions(PkgConfig::CURL INTERFACE CURL_STATICLIB)
-  target_link_libraries(PkgConfig::CURL INTERFACE ${windeps}/lib/libcurl.a ZLIB::ZLIB ws2_32 crypt32 secur32
-                                                  bcrypt wldap32 advapi32 iphlpapi normaliz)
-  add_library(PkgConfig::MINIZIP INTERFACE IMPORTED)
+  target_link_libraries(PkgConfig::CURL INTERFACE ZLIB::ZLIB ws2_32 crypt32 secur32 bcrypt wldap32 advapi32
+                                                  iphlpapi normaliz)
+  add_library(PkgConfig::MINIZIP STATIC IMPORTED)
+  set_target_properties(PkgConfig::MINIZIP PROPERTIES IMPORTED_LOCATION ${windeps}/lib/libminizip.a)
   target_include_directories(PkgConfig::MINIZIP INTERFACE ${windeps}/include/minizip)
-  target_link_libraries(PkgConfig::MINIZIP INTERFACE ${windeps}/lib/libminizip.a ZLIB::ZLIB)
+  target_link_libraries(PkgConfig::MINIZIP INTERFACE ZLIB::ZLIB)
   add_library(PkgConfig::RAPIDJSON INTERFACE IMPORTED)
   target_include_directories(PkgConfig::RAPIDJSON INTERFACE ${windeps}/include)
 else()

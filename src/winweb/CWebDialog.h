@@ -43,7 +43,10 @@ public:
     void Show(bool visible);
     // Moves the window (screen coordinates) without resizing it or changing the z-order.
     void moveTo(int x, int y);
-    // Destroys the window and the browser; the object can be deleted afterwards.
+    // For the launcher's message loop, before dispatching: keyboard messages of the page go to the
+    // browser control first. True when the message was taken and must not be dispatched.
+    bool preTranslateMessage(MSG* msg);
+    // Destroys the window and closes the browser control in it, as a WM_CLOSE to the window does.
     void Close();
 
     HWND hwnd() const { return hwnd_; }

@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "WinTestSupport.h"
 #include "app/LaunchParams.h"
 #include "game/Game.h"
 #include "platform/CommandLine.h"
@@ -28,26 +29,8 @@
 namespace veltrano {
 namespace {
 
-// Polls a condition until it holds or a generous bound passes; the bound only stops a broken run.
-bool waitFor(const std::function<bool()>& condition) {
-    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > giveUp) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-}
-
-std::string tempRoot() {
-    wchar_t buf[MAX_PATH + 1] = {};
-    GetTempPathW(MAX_PATH, buf);
-    std::string dir = fromWide(buf);
-    for (auto& c : dir) {
-        if (c == '\\') c = '/';
-    }
-    if (dir.empty() || dir.back() != '/') dir += '/';
-    return dir;
-}
+using test::tempRoot;
+using test::waitFor;
 
 bool isRunning(ProcessId pid) {
     for (const ProcessEntry& p : listUserProcesses()) {
