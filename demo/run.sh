@@ -130,6 +130,8 @@ if [ -n "$windows_exe" ]; then
   fi
   export WINEPREFIX=${WINEPREFIX:-$out/demo-wineprefix} WINEDEBUG=${WINEDEBUG:--all}
   say "Starting veltrano.exe under wine (its first start prepares $WINEPREFIX); close it with its button"
+  # A new prefix would otherwise stop on offers to download the browser engine and .NET runtime.
+  WINEDLLOVERRIDES="mscoree,mshtml=" "$wine" wineboot -i >/dev/null 2>&1 || true
   # wine has no browser engine offline: the login panel stays empty, so the game is not started.
   (cd "$install" && "$wine" veltrano.exe "${launch_args[@]}") || true
 elif [ "$headless" = 0 ] && [ -n "${DISPLAY:-}" ] && [ -x "$install/veltrano" ]; then

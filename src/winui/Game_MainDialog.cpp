@@ -175,6 +175,10 @@ void Game_MainDialog::run() {
         const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
         // WM_QUIT (a started game) ends the loop as the end of the closing does.
         if (got <= 0) break;
+#ifdef VELTRANO_WEB_DIALOG
+        // The page's keys go to the browser control first.
+        if (webDlg_ && webDlg_->preTranslateMessage(&msg)) continue;
+#endif
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }
