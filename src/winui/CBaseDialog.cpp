@@ -15,37 +15,12 @@ using std::min;
 
 namespace veltrano {
 
-namespace {
-
-// The icon in the program's resources.
-constexpr int kIconResource = 135;
-
-}  // namespace
-
 CBaseDialog::CBaseDialog(Game_MainDialog* owner, HWND parent) : owner_(owner), parent_(parent) {}
 
-CBaseDialog::~CBaseDialog() {
-    if (hwnd_) {
-        SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
-        DestroyWindow(hwnd_);
-    }
-}
+CBaseDialog::~CBaseDialog() = default;
 
 bool CBaseDialog::create() {
-    HINSTANCE instance = GetModuleHandleW(nullptr);
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = windowProc;
-    wc.hInstance = instance;
-    wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-    wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(kIconResource));
-    wc.lpszClassName = className();
-    // A second window of the same kind finds the class registered already.
-    RegisterClassExW(&wc);
-    // Popup without caption or frame from the start: nothing of the system's frame ever shows.
-    hwnd_ = CreateWindowExW(extendedStyle(), className(), windowText().c_str(), WS_POPUP, 0, 0, 0, 0, parent_,
-                            nullptr, instance, this);
-    if (!hwnd_) return false;
+    if (!createWindow(className(), extendedStyle(), windowText(), parent_)) return false;
     return OnInitDialog();
 }
 
@@ -53,22 +28,6 @@ bool CBaseDialog::OnInitDialog() {
     OnInit();
     GetWindowRect(hwnd_, &initialRect_);
     return true;
-}
-
-LRESULT CALLBACK CBaseDialog::windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-        static_cast<CBaseDialog*>(create->lpCreateParams)->hwnd_ = hwnd;
-    }
-    auto* self = reinterpret_cast<CBaseDialog*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    if (!self) return DefWindowProcW(hwnd, message, wParam, lParam);
-    if (message == WM_NCDESTROY) {
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-        self->hwnd_ = nullptr;
-        return DefWindowProcW(hwnd, message, wParam, lParam);
-    }
-    return self->handleMessage(message, wParam, lParam);
 }
 
 LRESULT CBaseDialog::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {

@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 
+#include "winui/WindowTarget.h"
+
 namespace Gdiplus {
 class Graphics;
 class Image;
@@ -27,13 +29,11 @@ void centreWindow(HWND hwnd, int width, int height);
 bool composeLayered(HWND hwnd, const BLENDFUNCTION& blend, DWORD extraExStyle,
                     const std::function<void(Gdiplus::Graphics&, int w, int h)>& draw);
 
-class CBaseDialog {
+class CBaseDialog : public WindowTarget {
 public:
     // `parent` becomes the window's owner in the system's sense, which keeps it above that window.
     CBaseDialog(Game_MainDialog* owner, HWND parent);
     virtual ~CBaseDialog();
-    CBaseDialog(const CBaseDialog&) = delete;
-    CBaseDialog& operator=(const CBaseDialog&) = delete;
 
     // Close request: passed to the owner when there is one and forwarding is on, else the default
     // close (the window is destroyed).
@@ -48,7 +48,6 @@ public:
     // Creates the hidden window and runs its initialisation; false when the window cannot be made.
     bool create();
 
-    HWND hwnd() const { return hwnd_; }
     Game_MainDialog* owner() const { return owner_; }
 
     // A PNG (or any image GDI+ reads); null for a missing or unreadable file, which draws nothing.
@@ -63,7 +62,7 @@ protected:
     // Extended styles the window is created with.
     virtual DWORD extendedStyle() const { return WS_EX_TOOLWINDOW; }
     // The window's message map; what it does not handle goes to defaultProcessing.
-    virtual LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
     LRESULT defaultProcessing(UINT message, WPARAM wParam, LPARAM lParam);
     // The base initialisation: the init hook, then the initial rectangle.
     virtual bool OnInitDialog();
@@ -77,13 +76,9 @@ protected:
 
     Game_MainDialog* owner_;
     HWND parent_;
-    HWND hwnd_ = nullptr;
     bool forwardCloseToOwner_ = true;
     RECT initialRect_{0, 0, 0, 0};
     BLENDFUNCTION blend_{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
-
-private:
-    static LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 };
 
 }  // namespace veltrano

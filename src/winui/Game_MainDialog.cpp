@@ -20,7 +20,6 @@ namespace veltrano {
 
 namespace {
 
-const wchar_t kClassName[] = L"Game_MainDialog";
 constexpr UINT_PTR kShowTimer = 1;
 constexpr UINT_PTR kCloseTimer = 2;
 
@@ -50,9 +49,11 @@ void Game_MainDialog::Child::close() const {
 Game_MainDialog::Game_MainDialog(WindowServices services) : services_(std::move(services)) {}
 
 Game_MainDialog::~Game_MainDialog() {
+    // The owner window goes first: nothing of the closing may reach the children being deleted.
     if (hwnd_) {
         SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
         DestroyWindow(hwnd_);
+        hwnd_ = nullptr;
     }
     for (auto it = children_.rbegin(); it != children_.rend(); ++it) {
         delete it->dialog;
@@ -64,17 +65,7 @@ Game_MainDialog::~Game_MainDialog() {
 
 bool Game_MainDialog::OnInitDialog() {
     const LauncherConfig& cfg = *LauncherConfig::instance();
-    HINSTANCE instance = GetModuleHandleW(nullptr);
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = windowProc;
-    wc.hInstance = instance;
-    wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(135));
-    wc.lpszClassName = kClassName;
-    RegisterClassExW(&wc);
-    hwnd_ = CreateWindowExW(WS_EX_LAYERED, kClassName, toWide(cfg.app_name()).c_str(), WS_POPUP, 0, 0, 0, 0,
-                            nullptr, nullptr, instance, this);
-    if (!hwnd_) {
+    if (!createWindow(L"Game_MainDialog", WS_EX_LAYERED, toWide(cfg.app_name()), nullptr)) {
         writeLog("the launcher's owner window cannot be created: error %lu", GetLastError());
         return false;
     }
@@ -221,22 +212,6 @@ void Game_MainDialog::endLoop() {
     loopEnded_ = true;
     // Wakes the loop, which then sees that it has ended.
     PostMessageW(hwnd_, WM_NULL, 0, 0);
-}
-
-LRESULT CALLBACK Game_MainDialog::windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-        static_cast<Game_MainDialog*>(create->lpCreateParams)->hwnd_ = hwnd;
-    }
-    auto* self = reinterpret_cast<Game_MainDialog*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    if (!self) return DefWindowProcW(hwnd, message, wParam, lParam);
-    if (message == WM_NCDESTROY) {
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-        self->hwnd_ = nullptr;
-        return DefWindowProcW(hwnd, message, wParam, lParam);
-    }
-    return self->handleMessage(message, wParam, lParam);
 }
 
 LRESULT Game_MainDialog::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {

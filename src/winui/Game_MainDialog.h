@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "window/WindowServices.h"
+#include "winui/WindowTarget.h"
 
 namespace veltrano {
 
@@ -16,15 +17,13 @@ class CVeltranoDlg;
 class CVeltranoMaskDlg;
 class CWebDialog;
 
-class Game_MainDialog {
+class Game_MainDialog : public WindowTarget {
 public:
     static constexpr UINT kShowStepMs = 100;
     static constexpr UINT kCloseWaitMs = 2000;
 
     explicit Game_MainDialog(WindowServices services);
     ~Game_MainDialog();
-    Game_MainDialog(const Game_MainDialog&) = delete;
-    Game_MainDialog& operator=(const Game_MainDialog&) = delete;
 
     // Creates the owner window and the stack; false when the owner or the main window cannot be made.
     bool OnInitDialog();
@@ -41,7 +40,6 @@ public:
     // Moves every child but `skip` to (x, y) plus its offset; returns the number of children.
     int moveChildren(const void* skip, int x, int y);
 
-    HWND hwnd() const { return hwnd_; }
     CVeltranoDlg* mainWindow() const { return mainDlg_; }
     CVeltranoMaskDlg* mask() const { return maskDlg_; }
     CWebDialog* webDialog() const { return webDlg_; }
@@ -58,15 +56,13 @@ private:
         void close() const;
     };
 
-    static LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-    LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
     void createWebDialog(HWND parent, int x, int y);
     void showNextChild();
     void finishClosing();
     void endLoop();
 
     WindowServices services_;
-    HWND hwnd_ = nullptr;
     std::vector<Child> children_;
     CVeltranoDlg* mainDlg_ = nullptr;
     CWebDialog* webDlg_ = nullptr;
