@@ -145,6 +145,9 @@ portal_pid=$!
 pids+=("$portal_pid")
 wait_for 60 test -s "$work/portal/window.txt" || { echo "the portal window did not open" >&2; exit 1; }
 portal_window=$(cat "$work/portal/window.txt")
+portal_state() {
+  kill -0 "$portal_pid" 2>/dev/null && echo "the portal runs" || echo "the portal ended: $(cat "$work/portal.out")"
+}
 
 # ---- first start: the update, the picture, the close button ----
 start_launcher /version.json "--winid=$portal_window"
@@ -158,6 +161,7 @@ fi
 screenshot
 expect_pixel "background" 400 150 "$BG"
 expect_pixel "background's hole shows the portal behind" $((HOLE_X + HOLE_W / 2)) $((HOLE_Y + HOLE_H / 2)) "$PORTAL"
+near "$(pixel -5 100)" "$PORTAL" || portal_state >&2
 expect_pixel "beside the window" -5 100 "$PORTAL"
 expect_pixel "fill start" "$FILL_X" $((FILL_Y + 5)) "$FILL"
 expect_pixel "track after the fill" $((FILL_X + FILL_W)) $((FILL_Y + 5)) "$TRACK"
@@ -189,7 +193,7 @@ if wait_for 60 test -s "$work/portal/message.bin"; then
   cmp -s "$work/expected.bin" "$work/record.bin" ||
     fail "closing notice record differs: $(od -An -tx1 "$work/record.bin" | head -c 200)"
 else
-  fail "the portal never received the closing notice"
+  fail "the portal never received the closing notice; $(portal_state)"
   log >&2
 fi
 wait_for 30 has_report 1014 || fail "no report 1014 for the closing"
