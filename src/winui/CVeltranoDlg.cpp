@@ -90,6 +90,11 @@ LRESULT CVeltranoDlg::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) 
             if (r) OnMove(r->left, r->top);
             return TRUE;
         }
+        case WM_EXITSIZEMOVE:
+            // A window system may raise the dragged window above the ones it owns (wine without a
+            // window manager does): the page and the mask go back on top.
+            if (owner_) owner_->restackChildren();
+            return 0;
         case WM_GETMINMAXINFO: {
             auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
             info->ptMaxSize.x = GetSystemMetrics(SM_CXMAXIMIZED) - 2 * GetSystemMetrics(SM_CXFRAME);

@@ -160,6 +160,14 @@ int Game_MainDialog::moveChildren(const void* skip, int x, int y) {
     return static_cast<int>(children_.size());
 }
 
+void Game_MainDialog::restackChildren() {
+    for (const Child& child : children_) {
+        if (child.dialog == mainDlg_) continue;
+        if (HWND h = child.hwnd())
+            SetWindowPos(h, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    }
+}
+
 void Game_MainDialog::run() {
     MSG msg;
     while (!loopEnded_) {

@@ -39,6 +39,8 @@ public:
     void quit();
     // Moves every child but `skip` to (x, y) plus its offset; returns the number of children.
     int moveChildren(const void* skip, int x, int y);
+    // Puts the children above the main window again, in their order.
+    void restackChildren();
 
     CVeltranoDlg* mainWindow() const { return mainDlg_; }
     CVeltranoMaskDlg* mask() const { return maskDlg_; }

@@ -3,7 +3,8 @@
 # screenshots: the skin with its transparent parts, the close button, the bar full after the update
 # and the mask on top. A click on the close button (through the mask) reports 1014 and the closing
 # notice reaches the portal's window (another process) with the exact record before the launcher
-# ends; a copy-data message quits only with the configured type; a failed update shows the message.
+# ends; dragging moves the stack; a copy-data message quits only with the configured type; a failed
+# update shows the message.
 #   launcher_window_e2e.sh <veltrano-devserver> <veltrano-pack> <veltrano.exe> <win_helper.exe> <wine>
 set -euo pipefail
 devserver=$1 pack=$2 launcher=$3 helper=$4 wine=$5
@@ -155,7 +156,7 @@ wait_for 120 locate_window || { echo "the launcher window never appeared" >&2; l
 # Full bar: the last of the fill's pixels is drawn only once the finish has been seen.
 if ! wait_for 120 pixel_is $((FILL_X + FILL_W - 1)) $((FILL_Y + FILL_H / 2)) "$FILL"; then
   fail "the bar never became full: $(pixel $((FILL_X + FILL_W - 1)) $((FILL_Y + FILL_H / 2)))"
-  log >&2
+  log | tail -25 >&2
 fi
 [ -f "$install/game/data.txt" ] || fail "the game was not installed"
 screenshot
@@ -194,7 +195,7 @@ if wait_for 60 test -s "$work/portal/message.bin"; then
     fail "closing notice record differs: $(od -An -tx1 "$work/record.bin" | head -c 200)"
 else
   fail "the portal never received the closing notice; $(portal_state)"
-  log >&2
+  log | tail -25 >&2
 fi
 wait_for 30 has_report 1014 || fail "no report 1014 for the closing"
 wait_for 60 launcher_ended || fail "the launcher did not end after closing"
@@ -206,6 +207,27 @@ start_launcher /version.json
 wait_for 120 locate_window || fail "the launcher window did not appear again"
 # Its start report shows that reports reach the collector, so a missing closing report below counts.
 wait_for 60 has_report 1001 || fail "no start report"
+# Dragged by its background 30 pixels to the right, once it shows: the owner and the mask come along.
+wait_for 60 pixel_is 400 150 "$BG" || fail "the main window did not show again"
+start_x=$win_x start_y=$win_y
+xdotool mousemove $((win_x + 400)) $((win_y + 150)) mousedown 1
+for step in 1 2 3 4 5 6; do
+  xdotool mousemove $((start_x + 400 + 5 * step)) $((start_y + 150))
+  sleep 0.05
+done
+xdotool mouseup 1
+moved() { locate_window && [ "$win_x" = $((start_x + 30)) ]; }
+if wait_for 30 moved; then
+  [ "$win_y" = "$start_y" ] || fail "the drag moved the window from y $start_y to $win_y"
+  wait_for 30 pixel_is 5 5 "$MASK" || fail "the mask did not follow the drag: $(pixel 5 5)"
+  screenshot
+  expect_pixel "background after the drag" 400 150 "$BG"
+  expect_pixel "close button after the drag" $((CLOSE_X + 3)) $((CLOSE_Y + 3)) "$CLOSE"
+  near "$(pixel -25 100)" "$BG" && fail "the window's background stayed where its left edge was"
+else
+  fail "the drag did not move the launcher's owner window (at $win_x,$win_y, started at $start_x,$start_y)"
+fi
+
 wait_for 60 "$wine" "$helper" copydata CVeltranoDlg 777 || fail "the quit request was not delivered"
 wait_for 60 launcher_ended || fail "the quit request did not end the launcher"
 has_report 1014 && fail "a quit request sent the closing report"
@@ -221,7 +243,7 @@ kill "$launcher_pid" 2>/dev/null || true
 
 if [ "$failures" -gt 0 ]; then
   echo "$failures checks failed; the launcher's log:" >&2
-  log >&2
+  log | tail -25 >&2
   exit 1
 fi
 echo "the launcher window passed every check"
