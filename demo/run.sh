@@ -3,9 +3,12 @@
 # the demo game is packed, served at a limited rate with a login page and a report collector, and
 # the launcher updates it and starts it once the player presses "Play".
 #
-#   demo/run.sh BUILD_DIR [--out DIR] [--headless] [--serve-only]
+#   demo/run.sh BUILD_DIR [--out DIR] [--headless] [--serve-only] [--windows EXE]
 #
 #   --out DIR      where demo-install/, demo-server/ and demo-home/ go (default: BUILD_DIR)
+#   --windows EXE  start this Windows launcher (veltrano.exe) under wine instead of the Linux one;
+#                  its wine prefix is demo-wineprefix/ unless WINEPREFIX is set, and VELTRANO_WINE
+#                  names the wine program (default: wine, or wine64 where 32-bit programs cannot run)
 #   --headless     use veltrano-update on the terminal even when a display is available
 #   --serve-only   prepare and serve, print "demo ready: <install dir> <server url>", and keep serving
 #                  until interrupted; the launcher is not started
@@ -20,11 +23,13 @@ shift
 out=$build
 headless=0
 serve_only=0
+windows_exe=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --out) out=$2; shift 2 ;;
     --headless) headless=1; shift ;;
     --serve-only) serve_only=1; shift ;;
+    --windows) windows_exe=$(cd "$(dirname "$2")" && pwd)/$(basename "$2"); shift 2 ;;
     *) echo "demo/run.sh: unknown option $1" >&2; exit 2 ;;
   esac
 done
@@ -115,7 +120,21 @@ if [ "$serve_only" = 1 ]; then
   exit 0
 fi
 
-if [ "$headless" = 0 ] && [ -n "${DISPLAY:-}" ] && [ -x "$install/veltrano" ]; then
+if [ -n "$windows_exe" ]; then
+  [ -n "${DISPLAY:-}" ] || { echo "demo/run.sh: --windows needs a display (DISPLAY)" >&2; exit 1; }
+  cp "$windows_exe" "$install/veltrano.exe"
+  wine=${VELTRANO_WINE:-}
+  if [ -z "$wine" ]; then
+    wine=/usr/lib/wine/wine
+    "$wine" --version >/dev/null 2>&1 || wine=/usr/lib/wine/wine64
+  fi
+  export WINEPREFIX=${WINEPREFIX:-$out/demo-wineprefix} WINEDEBUG=${WINEDEBUG:--all}
+  say "Starting veltrano.exe under wine (its first start prepares $WINEPREFIX); close it with its button"
+  # A new prefix would otherwise stop on offers to download the browser engine and .NET runtime.
+  WINEDLLOVERRIDES="mscoree,mshtml=" "$wine" wineboot -i >/dev/null 2>&1 || true
+  # wine has no browser engine offline: the login panel stays empty, so the game is not started.
+  (cd "$install" && "$wine" veltrano.exe "${launch_args[@]}") || true
+elif [ "$headless" = 0 ] && [ -n "${DISPLAY:-}" ] && [ -x "$install/veltrano" ]; then
   say "Starting the launcher: sign in and press Play once the download is complete"
   "$install/veltrano" "${launch_args[@]}" || true
   # The launcher ends as soon as the game runs; give the game a moment to record its start.

@@ -32,6 +32,7 @@ if [ "$runs32" = 1 ]; then
   scripts/build-windows.sh
 else
   echo "== this machine cannot run 32-bit programs: testing the 64-bit build under wine64 =="
+  # The 32-bit programs are still built (the launcher among them); their tests would only sit unused.
   VELTRANO_WINDOWS_TESTS=OFF scripts/build-windows.sh
   test_dir=build-windows64
   triple=x86_64-w64-mingw32
@@ -66,10 +67,10 @@ export WINEPREFIX=$repo/$test_dir/wineprefix WINEDEBUG=-all
 trap '"$wineserver" -k >/dev/null 2>&1 || true; [ -z "${xvfb_pid:-}" ] || kill "$xvfb_pid" 2>/dev/null || true
       kill "$spawner_pid" 2>/dev/null || true; rm -f "$spawner_out"' EXIT
 
-# The web dialog's tests make windows, which wine can only do on an X display: without one, a
-# private Xvfb serves the run.
+# The web dialog's and the launcher window's tests make windows, which wine can only do on an X
+# display: without one, a private Xvfb serves the run.
 if [ -z "${DISPLAY:-}" ] && command -v Xvfb >/dev/null; then
-  exec 3< <(exec Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp -noreset 2>/dev/null)
+  exec 3< <(exec Xvfb -displayfd 1 -screen 0 1280x800x24 -nolisten tcp -noreset 2>/dev/null)
   xvfb_pid=$!
   read -r display <&3 || { echo "Xvfb did not start" >&2; exit 1; }
   export DISPLAY=:$display
