@@ -310,10 +310,6 @@ std::string utf16ToUtf8(const std::u16string& text) {
     return out;
 }
 
-std::string utf8ToAnsi(const std::string& text) {
-    return text;
-}
-
 size_t utf8CutLength(const std::string& text, size_t maxBytes) {
     if (text.size() <= maxBytes) return text.size();
     // Back to the lead byte of the character the cut falls into; a sequence is at most four bytes.

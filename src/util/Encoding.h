@@ -30,8 +30,6 @@ std::string md5DigestHex(const unsigned char digest[16]);
 std::u16string utf8ToUtf16(const std::string& text);
 // Unpaired surrogates become U+FFFD.
 std::string utf16ToUtf8(const std::u16string& text);
-// The narrow code page is UTF-8 on this platform: returns its input.
-std::string utf8ToAnsi(const std::string& text);
 
 // The longest prefix of text of at most maxBytes that does not end inside a UTF-8 sequence.
 size_t utf8CutLength(const std::string& text, size_t maxBytes);

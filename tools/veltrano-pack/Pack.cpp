@@ -58,9 +58,30 @@ ZipWriter::~ZipWriter() {
     if (impl_->zip != nullptr) zipClose(impl_->zip, nullptr);
 }
 
+namespace {
+
+// The archive is opened by the platform layer, so that a UTF-8 path reaches Windows whole (the zip
+// library's own opening goes through the narrow code page there).
+voidpf ZCALLBACK openThroughPlatform(voidpf, const void* filename, int mode) {
+    const char* how = nullptr;
+    if ((mode & ZLIB_FILEFUNC_MODE_READWRITEFILTER) == ZLIB_FILEFUNC_MODE_READ)
+        how = "rb";
+    else if (mode & ZLIB_FILEFUNC_MODE_EXISTING)
+        how = "r+b";
+    else if (mode & ZLIB_FILEFUNC_MODE_CREATE)
+        how = "wb";
+    return how != nullptr && filename != nullptr ? openFile(static_cast<const char*>(filename), how)
+                                                 : nullptr;
+}
+
+}  // namespace
+
 bool ZipWriter::open(const std::string& path) {
     if (impl_->zip != nullptr) zipClose(impl_->zip, nullptr);
-    impl_->zip = zipOpen64(utf8ToAnsi(path).c_str(), APPEND_STATUS_CREATE);
+    zlib_filefunc64_def io;
+    fill_fopen64_filefunc(&io);
+    io.zopen64_file = openThroughPlatform;
+    impl_->zip = zipOpen2_64(path.c_str(), APPEND_STATUS_CREATE, nullptr, &io);
     if (impl_->zip == nullptr) error_ = "cannot create " + path;
     return impl_->zip != nullptr;
 }

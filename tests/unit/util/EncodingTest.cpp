@@ -124,11 +124,6 @@ TEST(Utf, InvalidSequencesBecomeReplacementCharacters) {
     EXPECT_EQ(utf16ToUtf8(std::u16string{0xDC00}), "\xef\xbf\xbd");
 }
 
-TEST(Utf, NarrowCodePageIsUtf8) {
-    const std::string text = "\xe4\xb8\xad/\xff";
-    EXPECT_EQ(utf8ToAnsi(text), text);
-}
-
 TEST(Utf, CutsFallBetweenCharacters) {
     const std::string han = "\xE6\xB8\xB8", face = "\xF0\x9F\x98\x80";
     const struct {
