@@ -180,6 +180,7 @@ TEST_F(PackTest, AFailedRunKeepsTheArchiveAlreadyThere) {
 }
 
 TEST_F(PackTest, RefusesNamesTheLauncherWouldNotExtract) {
+    VELTRANO_LINUX_ONLY("Windows file names cannot hold a backslash or a line break");
     std::string error;
     for (const std::string name : {"data/win\\path.dat", "data/two\nlines.dat"}) {
         SCOPED_TRACE(name);
@@ -199,6 +200,9 @@ TEST_F(PackTest, RefusesNamesTheLauncherWouldNotExtract) {
 }
 
 TEST_F(PackTest, LinkedFilesAndFoldersArePackedUnderTheirOwnNames) {
+#ifdef _WIN32
+    GTEST_SKIP() << "tested on Linux only: Windows makes links only with a privilege the tests do not have";
+#else
     ASSERT_TRUE(env.writeFile("shared/music/theme.ogg", "la la"));
     ASSERT_TRUE(env.writeFile("shared/icon.png", "png"));
     std::filesystem::create_directory_symlink("../shared/music", env.path("src/music"));
@@ -221,6 +225,7 @@ TEST_F(PackTest, LinkedFilesAndFoldersArePackedUnderTheirOwnNames) {
     std::string error;
     EXPECT_FALSE(packGame(options(), nullptr, &error));
     EXPECT_NE(error.find("data/up"), std::string::npos) << error;
+#endif
 }
 
 TEST(MergeManifest, NewManifestIsJudgedAsADownload) {
