@@ -69,9 +69,10 @@ struct DownloadFile::Shared {
     std::unique_ptr<std::atomic<uint64_t>[]> have;  // bytes on disk from each range's first byte
 
     PositionalFile data, record;
-    std::atomic<uint64_t> signal{0};  // bumped on every change the worker waits for
-    std::atomic<uint64_t> hashed{0};  // bytes of the prefix the digest has taken
-    std::atomic<uint64_t> rehash{0};  // bumped when bytes the digest took are written again
+    std::atomic<uint64_t> signal{0};    // bumped on every change the worker waits for
+    std::atomic<uint64_t> hashed{0};    // bytes of the prefix the digest has taken
+    std::atomic<uint64_t> rehash{0};    // bumped when bytes the digest took are written again
+    std::atomic<uint64_t> rewrites{0};  // bumped when any bytes that were in the file are written again
     std::atomic<bool> stop{false};
     std::atomic<bool> arrived{false};
     std::atomic<int> prepared{0};  // 1 ready, -1 failed; the worker's store publishes have and files
@@ -332,6 +333,33 @@ DownloadFile* DownloadFile::create(const DownloadFileCallback& callback, const s
     return task;
 }
 
+std::shared_ptr<const DownloadFile::Arrived> DownloadFile::arrived() const {
+    return std::make_shared<const Arrived>(shared_);
+}
+
+std::string DownloadFile::Arrived::partPath() const {
+    return DownloadFile::partPath(shared_->savePath);
+}
+
+int DownloadFile::Arrived::prepared() const {
+    return shared_->prepared.load(std::memory_order_acquire);
+}
+
+bool DownloadFile::Arrived::has(uint64_t from, uint64_t to) const {
+    const Shared& s = *shared_;
+    if (to > s.total) return false;
+    for (size_t r = 0; r < s.first.size() && s.first[r] < to; ++r) {
+        const uint64_t end = s.first[r] + s.length[r];
+        if (end <= from) continue;
+        if (s.first[r] + s.have[r].load(std::memory_order_acquire) < std::min(end, to)) return false;
+    }
+    return true;
+}
+
+uint64_t DownloadFile::Arrived::rewrites() const {
+    return shared_->rewrites.load(std::memory_order_acquire);
+}
+
 std::vector<uint64_t> DownloadFile::recordedCounts(const std::string& savePath) {
     std::vector<uint64_t> counts;
     std::string text;
@@ -435,6 +463,13 @@ void DownloadFile::startWhole() {
 }
 
 void DownloadFile::launch(size_t index, uint64_t from, uint64_t to, bool whole) {
+    if (whole) {
+        for (size_t r = 0; r < segments_.size(); ++r)
+            if (shared_->have[r].load(std::memory_order_acquire) > 0) {
+                shared_->rewrites.fetch_add(1, std::memory_order_release);
+                break;
+            }
+    }
     // Bytes the digest already took are about to be written again: it starts over with them.
     if (from < shared_->hashed.load(std::memory_order_acquire)) {
         shared_->rehash.fetch_add(1, std::memory_order_release);
@@ -545,7 +580,8 @@ void DownloadFile::onRequestEvent(size_t index, const std::shared_ptr<Transfer>&
 void DownloadFile::failAttempt(size_t index) {
     DownloadSegment& seg = segments_[index];
     // The range starts again from its first byte.
-    shared_->have[index].store(0, std::memory_order_release);
+    if (shared_->have[index].exchange(0, std::memory_order_acq_rel) > 0)
+        shared_->rewrites.fetch_add(1, std::memory_order_release);
     shared_->note(index);
     seg.start = seg.end + 1 - seg.length;
     seg.downloaded = 0;

@@ -78,6 +78,9 @@ public:
     static std::vector<uint64_t> recordedCounts(const std::string& savePath);
 
     struct Shared;
+    class Arrived;
+    // Where the file's bytes stand, for a reader that follows them as they arrive.
+    std::shared_ptr<const Arrived> arrived() const;
     struct Transfer;
 
 private:
@@ -124,6 +127,24 @@ private:
     std::vector<std::shared_ptr<Transfer>> transfers_;
     // Held from start() until the final event; every running request holds another reference.
     std::shared_ptr<DownloadFile> self_;
+};
+
+// What of a download is in its file. Usable from any thread, also after the task has ended.
+class DownloadFile::Arrived {
+public:
+    explicit Arrived(std::shared_ptr<Shared> shared) : shared_(std::move(shared)) {}
+    // The file the bytes go to; it is renamed to the save path once the digest is known.
+    std::string partPath() const;
+    // 1 once the file is ready to be read (pieces of an earlier run judged), -1 when it could not
+    // be prepared, 0 before.
+    int prepared() const;
+    // Whether every byte of [from, to) is in the file.
+    bool has(uint64_t from, uint64_t to) const;
+    // Goes up whenever bytes that were in the file are about to be written again.
+    uint64_t rewrites() const;
+
+private:
+    std::shared_ptr<Shared> shared_;
 };
 
 }  // namespace veltrano

@@ -77,7 +77,8 @@ void applyZip64(const unsigned char* extra, size_t size, uint32_t rawSize, uint3
     }
 }
 
-bool acceptableName(const std::string& name) {
+bool acceptableName(const std::string& name, bool logRefusal = true) {
+    if (!logRefusal) return name.size() < kUnzipNameBufferSize && unsafeEntryNameReason(name) == nullptr;
     if (name.size() >= kUnzipNameBufferSize) {
         writeLog("refusing entry %s...: name longer than %u bytes", name.substr(0, 100).c_str(),
                  static_cast<unsigned>(kUnzipNameBufferSize - 1));
@@ -117,6 +118,31 @@ bool Archive::open(const std::string& path, std::string* problem) {
     return readDirectory(problem);
 }
 
+bool Archive::openArriving(const std::string& path, uint64_t fileSize, const std::string& tail,
+                           std::string* problem) {
+    if (!file_.openForReading(path)) {
+        *problem = "cannot open: " + file_.error();
+        return false;
+    }
+    if (tail.size() > fileSize) {
+        *problem = "the fetched end is longer than the archive";
+        return false;
+    }
+    fileSize_ = fileSize;
+    tail_ = &tail;
+    const bool ok = readDirectory(problem);
+    tail_ = nullptr;
+    return ok;
+}
+
+bool Archive::readDirectoryBytes(void* out, size_t size, uint64_t offset) const {
+    if (tail_ == nullptr) return readAt(out, size, offset);
+    const uint64_t tailStart = fileSize_ - tail_->size();
+    if (offset < tailStart || size > fileSize_ - offset) return false;
+    std::memcpy(out, tail_->data() + (offset - tailStart), size);
+    return true;
+}
+
 bool Archive::readAt(void* out, size_t size, uint64_t offset) const {
     const long long got = file_.readAt(out, size, offset);
     return got >= 0 && static_cast<uint64_t>(got) == size;
@@ -128,10 +154,16 @@ bool Archive::readDirectory(std::string* problem) {
         return false;
     }
     // The end record sits in the last 22 bytes plus at most a 64 KiB comment.
-    const size_t tail = static_cast<size_t>(std::min<uint64_t>(fileSize_, kEndRecordSize + kMaxComment));
+    uint64_t searched = std::min<uint64_t>(fileSize_, kEndRecordSize + kMaxComment);
+    if (tail_ != nullptr) searched = std::min<uint64_t>(searched, tail_->size());
+    const size_t tail = static_cast<size_t>(searched);
+    if (tail < kEndRecordSize) {
+        *problem = "the fetched end is too short";
+        return false;
+    }
     std::vector<unsigned char> end(tail);
     const uint64_t tailStart = fileSize_ - tail;
-    if (!readAt(end.data(), tail, tailStart)) {
+    if (!readDirectoryBytes(end.data(), tail, tailStart)) {
         *problem = "cannot read the end of the archive";
         return false;
     }
@@ -152,10 +184,10 @@ bool Archive::readDirectory(std::string* problem) {
     const uint64_t eocdAt = tailStart + eocd;
     if (eocdAt >= 20) {
         unsigned char locator[20];
-        if (readAt(locator, sizeof locator, eocdAt - 20) && le32(locator) == 0x07064b50) {
+        if (readDirectoryBytes(locator, sizeof locator, eocdAt - 20) && le32(locator) == 0x07064b50) {
             unsigned char record[56];
             const uint64_t at = le64(locator + 8);
-            if (!readAt(record, sizeof record, at) || le32(record) != 0x06064b50) {
+            if (!readDirectoryBytes(record, sizeof record, at) || le32(record) != 0x06064b50) {
                 *problem = "damaged zip64 end record";
                 return false;
             }
@@ -169,10 +201,12 @@ bool Archive::readDirectory(std::string* problem) {
         return false;
     }
     std::vector<unsigned char> cd(static_cast<size_t>(cdSize));
-    if (cdSize > 0 && !readAt(cd.data(), cd.size(), cdOffset)) {
-        *problem = "cannot read the central directory";
+    if (cdSize > 0 && !readDirectoryBytes(cd.data(), cd.size(), cdOffset)) {
+        *problem = tail_ != nullptr ? "the central directory starts before the fetched end"
+                                    : "cannot read the central directory";
         return false;
     }
+    directoryOffset_ = cdOffset;
     entries_.clear();
     entries_.reserve(static_cast<size_t>(count));
     size_t at = 0;
@@ -233,7 +267,16 @@ const char* unsafeEntryNameReason(const std::string& name) {
 }
 
 bool extractEntry(const Archive& archive, const ArchiveEntry& entry, const std::string& root,
-                  std::vector<char>* buffer) {
+                  std::vector<char>* buffer, const ArrivingBytes* arriving, const std::atomic<bool>* stop) {
+    auto arrived = [&](uint64_t from, uint64_t to) {
+        // Bytes past the end never arrive: the read fails and says so.
+        if (arriving == nullptr || to > archive.fileSize()) return true;
+        while (!arriving->ready(from, to)) {
+            if (stop != nullptr && stop->load()) return false;
+            arriving->wait();
+        }
+        return true;
+    };
     const std::string& name = entry.name;
     const std::string finalPath = root + name;
     if (name.back() == '/') {
@@ -250,11 +293,13 @@ bool extractEntry(const Archive& archive, const ArchiveEntry& entry, const std::
         return false;
     }
     unsigned char local[30];
+    if (!arrived(entry.localHeaderOffset, entry.localHeaderOffset + sizeof local)) return false;
     if (!archive.readAt(local, sizeof local, entry.localHeaderOffset) || le32(local) != 0x04034b50) {
         writeLog("can not open file %s", name.c_str());
         return false;
     }
     uint64_t dataAt = entry.localHeaderOffset + 30 + le16(local + 26) + le16(local + 28);
+    if (!arrived(dataAt, dataAt + entry.compressedSize)) return false;
 
     if (!createPrefixes(root, name)) {
         writeLog("can not open destination file %s", finalPath.c_str());
@@ -347,7 +392,6 @@ bool uncompressDir(const char* zipPath, const char* destDir, const UnzipProgress
         writeLog("source zip is null or dest path is null!");
         return false;
     }
-    const std::string dest = destDir;
     Archive archive;
     std::string problem;
     const bool opened = archive.open(zipPath, &problem);
@@ -357,12 +401,22 @@ bool uncompressDir(const char* zipPath, const char* destDir, const UnzipProgress
         writeLog("uncompressDir %s: %s", zipPath, problem.c_str());
         return false;
     }
+    // Every name is checked before anything is written, so a refused archive leaves nothing.
+    if (!acceptableNames(archive, true)) return false;
+    return extractArchive(archive, destDir, progress, stop);
+}
+
+bool acceptableNames(const Archive& archive, bool logRefusal) {
+    for (const ArchiveEntry& entry : archive.entries()) {
+        if (!acceptableName(entry.name, logRefusal)) return false;
+    }
+    return true;
+}
+
+bool extractArchive(const Archive& archive, const std::string& dest, const UnzipProgressFunction& progress,
+                    const std::atomic<bool>* stop, const ArrivingBytes* arriving) {
     const auto& entries = archive.entries();
     const uint32_t total = static_cast<uint32_t>(entries.size());
-    // Every name is checked before anything is written, so a refused archive leaves nothing.
-    for (const ArchiveEntry& entry : entries) {
-        if (!acceptableName(entry.name)) return false;
-    }
     // Folders first, so that workers rarely race to make the same parents.
     std::vector<uint32_t> files;
     files.reserve(total);
@@ -397,13 +451,52 @@ bool uncompressDir(const char* zipPath, const char* destDir, const UnzipProgress
     // ones fill the gaps at the end.
     std::stable_sort(files.begin(), files.end(),
                      [&](uint32_t a, uint32_t b) { return entries[a].size > entries[b].size; });
+    // An entry's bytes run from its local header to the next entry's (or the directory).
+    std::vector<uint64_t> spanEnd(total, archive.directoryOffset());
+    if (arriving != nullptr) {
+        std::vector<uint32_t> byOffset(files);
+        std::sort(byOffset.begin(), byOffset.end(), [&](uint32_t a, uint32_t b) {
+            return entries[a].localHeaderOffset < entries[b].localHeaderOffset;
+        });
+        for (size_t k = 0; k + 1 < byOffset.size(); ++k)
+            spanEnd[byOffset[k]] = entries[byOffset[k + 1]].localHeaderOffset;
+    }
+    auto stopped = [&] {
+        return failed.load(std::memory_order_relaxed) || (stop != nullptr && stop->load());
+    };
     std::atomic<size_t> next{0};
+    std::mutex queueMutex;  // guards files while they arrive
+    // The next entry to extract, or false when none is left (or the extraction stops).
+    auto take = [&](uint32_t* index) {
+        if (arriving == nullptr) {
+            const size_t at = next.fetch_add(1, std::memory_order_relaxed);
+            if (at >= files.size()) return false;
+            *index = files[at];
+            return true;
+        }
+        while (!stopped()) {
+            {
+                std::lock_guard<std::mutex> lock(queueMutex);
+                if (files.empty()) return false;
+                for (auto it = files.begin(); it != files.end(); ++it) {
+                    const ArchiveEntry& e = entries[*it];
+                    if (arriving->ready(e.localHeaderOffset,
+                                        std::max(spanEnd[*it], e.localHeaderOffset + 30))) {
+                        *index = *it;
+                        files.erase(it);
+                        return true;
+                    }
+                }
+            }
+            arriving->wait();
+        }
+        return false;
+    };
     auto work = [&] {
         std::vector<char> scratch;
-        while (!failed.load(std::memory_order_relaxed) && (stop == nullptr || !stop->load())) {
-            const size_t at = next.fetch_add(1, std::memory_order_relaxed);
-            if (at >= files.size()) return;
-            if (!extractEntry(archive, entries[files[at]], dest, &scratch)) {
+        uint32_t index = 0;
+        while (!stopped() && take(&index)) {
+            if (!extractEntry(archive, entries[index], dest, &scratch, arriving, stop)) {
                 failed.store(true);
                 return;
             }

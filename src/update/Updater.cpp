@@ -1,6 +1,8 @@
 #include "update/Updater.h"
 
 #include <chrono>
+#include <condition_variable>
+#include <cstdio>
 #include <filesystem>
 #include <set>
 #include <sstream>
@@ -39,6 +41,47 @@ bool isPieceOf(const std::string& file, const std::string& archive) {
 
 }  // namespace
 
+// ---- extraction while the archive arrives ----
+//
+// The archive's end (its directory) is fetched on its own as the download starts, and entries are
+// extracted into the staging folder as soon as their bytes are in the file. That work counts only
+// when the finished archive matches its digest, no byte of it was written twice meanwhile, and its
+// directory is the one fetched; otherwise the extraction starts over from the finished file as if
+// nothing had begun. Nothing is reported for it before the decompression begins.
+
+namespace {
+// Holds the directory of some ten thousand entries.
+constexpr uint64_t kEarlyTailBytes = 1 << 20;
+}  // namespace
+
+struct Updater::Early {
+    // Made on the UI thread, once.
+    enum Decision { Pending, Continue, StartOver, Abandon };
+    std::shared_ptr<const DownloadFile::Arrived> bytes;
+    uint64_t rewritesAtStart = 0;
+    uint64_t archiveSize = 0;
+    std::string name;
+    std::string tail;  // written by the tail request's worker, read after its final callback
+    Archive archive;   // read by others only once opened is set
+    std::atomic<bool> stop{false};
+    std::mutex mutex;
+    std::condition_variable changed;
+    Decision decision = Pending;
+    std::string zip;        // the finished archive, set with the decision
+    bool opened = false;    // the extraction runs
+    uint32_t finished = 0;  // entries extracted
+    uint32_t reported = 0;  // of those, reported (by the extraction's threads only)
+
+    void abandon() {
+        stop.store(true);
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (decision == Pending) decision = Abandon;
+        }
+        changed.notify_all();
+    }
+};
+
 Updater* Updater::instance() {
     static Updater* updater = new Updater();
     return updater;
@@ -63,6 +106,8 @@ Updater::~Updater() {
         m_life->self = nullptr;
         if (m_verRequest) m_verRequest->cancel();
         if (m_task) m_task->cancel();
+        if (m_tailRequest) m_tailRequest->cancel();
+        if (m_early) m_early->abandon();
     }
     // Outside the lock: the extraction thread takes it to deliver, and finds nobody.
     m_stopExtraction.store(true);
@@ -238,6 +283,9 @@ void Updater::downloadGame(const std::string& name, int64_t size, const std::str
     m_baseBytes.store(0);
     m_downloadStartTime.store(static_cast<int64_t>(nowSeconds()));
     m_task = task;
+    // Only a first attempt from nothing: a retry is rare, and its extraction simply follows the download,
+    // and a resumed one has most of its bytes already.
+    if (m_gameTryCount == 1 && !m_useGameSrcUrl && onDisk == 0) beginEarlyExtraction(url, task);
     task->start();
 }
 
@@ -261,11 +309,13 @@ void Updater::onGameDownloadEvent(unsigned event, DownloadFile* task) {
                      m_gameZipPath.c_str(), digest.c_str(), m_gameMd5.c_str());
             FileUtils* fu = FileUtils::instance();
             if (fu != nullptr && fu->fileExists(m_gameZipPath)) fu->removeFile(m_gameZipPath);
+            abandonEarlyExtraction();
             retryGame();
             break;
         }
         case kDownloadFileFailed:
             writeLog("downloadGame failed: %s%s", m_gameUrl.c_str(), m_gameName.c_str());
+            abandonEarlyExtraction();
             retryGame();
             break;
         default:
@@ -296,52 +346,211 @@ void Updater::decompressGame() {
         return;
     }
     const std::string zip = fu->fullPath(m_gameZipPath);
-    const InstallPaths paths = installPaths(gameDirectory());
+    if (continueEarlyExtraction(zip)) return;
     // Everything that touches many files runs here, off the UI thread: the leftover staging
     // folder's removal, the extraction, and (through UnzipDone) the flush and the exchange.
-    auto run = [this, life = m_life, zip, paths] {
-        auto deliver = [&life](uint32_t kind, uint32_t a, uint32_t b) {
-            std::lock_guard<std::recursive_mutex> lock(life->mutex);
-            if (life->self) life->self->onDecompressEvent(kind, a, b);
-        };
-        {
-            Archive archive;
-            std::string problem;
-            if (!archive.open(zip, &problem)) {
-                writeLog("decompressGame: %s: %s", zip.c_str(), problem.c_str());
-                deliver(UnzipFailed, 0, 0);
-                return;
-            }
-            // The new tree is staged beside the installed one, which stays until the exchange.
-            FileUtils* files = FileUtils::instance();
-            std::string parent = paths.game.substr(0, paths.game.find_last_of('/') + 1);
-            if (!files->directoryExists(parent)) files->createDirectory(parent);
-            std::lock_guard<std::recursive_mutex> lock(life->mutex);
-            if (life->self == nullptr || !enoughSpace(Decompress, parent, archive.uncompressedTotal()))
-                return;
-        }
-        if (!prepareStaging(paths)) {
-            deliver(UnzipFailed, 0, 0);
-            return;
-        }
-        const bool ok = uncompressDir(
-            zip.c_str(), (paths.staging + "/").c_str(),
-            [&deliver](uint32_t index, uint32_t total) { deliver(UnzipProgress, index, total); },
-            &m_stopExtraction);
-        if (!ok && m_stopExtraction.load()) {
-            // Nobody listens any more; the next start would remove this too.
-            discardStaging(paths);
-            return;
-        }
-        deliver(ok ? UnzipDone : UnzipFailed, 0, 0);
-    };
     if (m_extractor.joinable()) m_extractor.join();
     try {
-        m_extractor = std::thread(run);
+        m_extractor =
+            std::thread([this, zip, paths = installPaths(gameDirectory())] { extractStaged(zip, paths); });
     } catch (const std::system_error& e) {
         writeLog("can not start the extraction thread: %s", e.what());
         onDecompressEvent(UnzipFailed, 0, 0);
     }
+}
+
+void Updater::deliverDecompress(uint32_t kind, uint32_t a, uint32_t b) {
+    std::lock_guard<std::recursive_mutex> lock(m_life->mutex);
+    if (m_life->self) onDecompressEvent(kind, a, b);
+}
+
+void Updater::extractStaged(const std::string& zip, const InstallPaths& paths) {
+    {
+        Archive archive;
+        std::string problem;
+        if (!archive.open(zip, &problem)) {
+            writeLog("decompressGame: %s: %s", zip.c_str(), problem.c_str());
+            deliverDecompress(UnzipFailed, 0, 0);
+            return;
+        }
+        // The new tree is staged beside the installed one, which stays until the exchange.
+        FileUtils* files = FileUtils::instance();
+        std::string parent = paths.game.substr(0, paths.game.find_last_of('/') + 1);
+        if (!files->directoryExists(parent)) files->createDirectory(parent);
+        std::lock_guard<std::recursive_mutex> lock(m_life->mutex);
+        if (m_life->self == nullptr || !enoughSpace(Decompress, parent, archive.uncompressedTotal())) return;
+    }
+    if (!prepareStaging(paths)) {
+        deliverDecompress(UnzipFailed, 0, 0);
+        return;
+    }
+    const bool ok = uncompressDir(
+        zip.c_str(), (paths.staging + "/").c_str(),
+        [this](uint32_t index, uint32_t total) { deliverDecompress(UnzipProgress, index, total); },
+        &m_stopExtraction);
+    if (!ok && m_stopExtraction.load()) {
+        // Nobody listens any more; the next start would remove this too.
+        discardStaging(paths);
+        return;
+    }
+    deliverDecompress(ok ? UnzipDone : UnzipFailed, 0, 0);
+}
+
+void Updater::beginEarlyExtraction(const std::string& url, DownloadFile* task) {
+    const uint64_t size = static_cast<uint64_t>(m_gameSize);
+    if (size < 22 || m_extractor.joinable()) return;
+    auto early = std::make_shared<Early>();
+    early->bytes = task->arrived();
+    early->rewritesAtStart = early->bytes->rewrites();
+    early->archiveSize = size;
+    early->name = m_gameName;
+    const uint64_t length = std::min(size, kEarlyTailBytes);
+    const uint64_t from = size - length;
+    HTTPRequest* request = HTTPRequest::create(
+        [life = m_life, early, length](int state, HTTPRequest* r) {
+            if (state == kCCHTTPRequestStateRunning) return;
+            std::lock_guard<std::recursive_mutex> lock(life->mutex);
+            if (life->self == nullptr) return;
+            if (life->self->m_tailRequest == r) life->self->m_tailRequest = nullptr;
+            life->self->onEarlyTail(early, state == kCCHTTPRequestStateCompleted &&
+                                               r->getResponseCode() == 206 && early->tail.size() == length);
+        },
+        url, kCCHTTPRequestMethodGet);
+    const std::string range = "RANGE:bytes=" + std::to_string(from) + "-" + std::to_string(size - 1);
+    request->addHeader(range.c_str());
+    request->setConnectTimeout(3);
+    request->setTimeout(30);
+    request->setResponseCheck([from](long code, const std::string& contentRange) {
+        if (code >= 300 && code < 400) return true;
+        unsigned long long first = 0;
+        return code == 206 && std::sscanf(contentRange.c_str(), "bytes %llu-", &first) == 1 && first == from;
+    });
+    request->setBodySink([early, length](const char* data, size_t n) -> size_t {
+        if (early->tail.size() + n > length) return 0;
+        early->tail.append(data, n);
+        return n;
+    });
+    m_early = early;
+    m_tailRequest = request;
+    request->start();
+}
+
+void Updater::onEarlyTail(const std::shared_ptr<Early>& early, bool fetched) {
+    if (early != m_early || m_extractor.joinable()) return;
+    if (!fetched) {
+        writeLog("the end of %s could not be fetched first; extraction waits for the download",
+                 m_gameName.c_str());
+        m_early = nullptr;
+        return;
+    }
+    try {
+        m_extractor = std::thread(
+            [this, early, paths = installPaths(gameDirectory())] { runEarlyExtraction(early, paths); });
+    } catch (const std::system_error& e) {
+        writeLog("extraction waits for the download: %s", e.what());
+        m_early = nullptr;
+    }
+}
+
+void Updater::runEarlyExtraction(const std::shared_ptr<Early>& early, const InstallPaths& paths) {
+    auto pause = [] { std::this_thread::sleep_for(std::chrono::milliseconds(10)); };
+    while (early->bytes->prepared() == 0 && !early->stop.load()) pause();
+    std::string why;
+    if (early->stop.load() || early->bytes->prepared() < 0) why = "the download ended first";
+    if (why.empty())
+        early->archive.openArriving(early->bytes->partPath(), early->archiveSize, early->tail, &why);
+    // A refused name is left to the extraction after the download, which says why.
+    if (why.empty() && !acceptableNames(early->archive, false)) why = "an entry name is refused";
+    if (why.empty()) {
+        FileUtils* files = FileUtils::instance();
+        std::string parent = paths.game.substr(0, paths.game.find_last_of('/') + 1);
+        if (!files->directoryExists(parent)) files->createDirectory(parent);
+        uint64_t free = 0;
+        // Room for the whole archive beside the tree: the download may share the file system.
+        const uint64_t needed = early->archive.uncompressedTotal() + early->archiveSize;
+        if (files->freeSpace(parent, &free) && free < needed) why = "too little room to do both at once";
+    }
+    if (why.empty() && !prepareStaging(paths)) why = "no staging folder";
+    bool extracting = false;
+    if (why.empty()) {
+        std::lock_guard<std::mutex> lock(early->mutex);
+        extracting = early->opened = early->decision == Early::Pending;
+    } else {
+        writeLog("extraction waits for the download: %s", why.c_str());
+    }
+    bool ok = false;
+    if (extracting) {
+        writeLog("extracting %s while it downloads", early->name.c_str());
+        ArrivingBytes arriving;
+        arriving.ready = [early](uint64_t from, uint64_t to) {
+            // Bytes written twice may differ from what was read: the work counts for nothing then.
+            return early->bytes->rewrites() == early->rewritesAtStart && early->bytes->has(from, to);
+        };
+        arriving.wait = pause;
+        ok = extractArchive(
+            early->archive, paths.staging + "/",
+            [this, &early](uint32_t index, uint32_t total) {
+                // Calls come one at a time. Until the decompression begins they are only counted;
+                // then the counted ones are reported first, in order, from this thread.
+                {
+                    std::lock_guard<std::mutex> lock(early->mutex);
+                    early->finished = index + 1;
+                    if (early->decision != Early::Continue) return;
+                }
+                for (; early->reported <= index; ++early->reported)
+                    deliverDecompress(UnzipProgress, early->reported, total);
+            },
+            &early->stop, &arriving);
+    }
+    std::unique_lock<std::mutex> lock(early->mutex);
+    early->changed.wait(lock, [&] { return early->decision != Early::Pending; });
+    const Early::Decision decision = early->decision;
+    const std::string zip = early->zip;
+    lock.unlock();
+    if (decision == Early::StartOver) {
+        if (extracting) writeLog("extraction starts over from the finished archive");
+        extractStaged(zip, paths);  // makes the staging folder afresh
+    } else if (decision == Early::Continue && !early->stop.load()) {
+        // Entries that all finished before the decompression began are reported here.
+        const uint32_t total = static_cast<uint32_t>(early->archive.entries().size());
+        for (; early->reported < early->finished; ++early->reported)
+            deliverDecompress(UnzipProgress, early->reported, total);
+        deliverDecompress(ok ? UnzipDone : UnzipFailed, 0, 0);
+    } else if (extracting) {
+        discardStaging(paths);  // abandoned, or the Updater is going away
+    }
+}
+
+bool Updater::continueEarlyExtraction(const std::string& zip) {
+    if (m_tailRequest) m_tailRequest->cancel();
+    m_tailRequest = nullptr;
+    if (!m_early) return false;
+    Early& early = *m_early;
+    if (!m_extractor.joinable()) {
+        abandonEarlyExtraction();  // the end was never fetched: no thread waits
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(early.mutex);
+    bool same = false;
+    if (early.opened && early.bytes->rewrites() == early.rewritesAtStart) {
+        // The fetched directory must be the one of the archive that matched its digest.
+        Archive finished;
+        std::string problem;
+        same = finished.open(zip, &problem) && finished.entries() == early.archive.entries();
+    }
+    early.zip = zip;
+    early.decision = same ? Early::Continue : Early::StartOver;
+    if (!same) early.stop.store(true);
+    early.changed.notify_all();
+    if (same) writeLog("uncompressDir unzOpen 1");
+    return true;
+}
+
+void Updater::abandonEarlyExtraction() {
+    if (m_tailRequest) m_tailRequest->cancel();
+    m_tailRequest = nullptr;
+    if (m_early) m_early->abandon();
+    m_early = nullptr;
 }
 
 bool Updater::enoughSpace(UpdaterState state, const std::string& path, uint64_t needed) {

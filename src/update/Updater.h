@@ -14,6 +14,7 @@ namespace veltrano {
 
 class HTTPRequest;
 class DownloadFile;
+struct InstallPaths;
 
 class Updater {
 public:
@@ -109,6 +110,19 @@ private:
     void removeEarlierArchives();
     // Ends the run with a code above 1100, at most once.
     void fail(UpdaterState state, UpdaterCode code);
+    // Extraction into the staging folder, then (through UnzipDone) the check and the exchange; on
+    // the extraction thread.
+    void extractStaged(const std::string& zip, const InstallPaths& paths);
+    void deliverDecompress(uint32_t kind, uint32_t a, uint32_t b);
+
+    // An extraction that begins while the archive still arrives (see Updater.cpp).
+    struct Early;
+    void beginEarlyExtraction(const std::string& url, DownloadFile* task);
+    void onEarlyTail(const std::shared_ptr<Early>& early, bool fetched);
+    void runEarlyExtraction(const std::shared_ptr<Early>& early, const InstallPaths& paths);
+    // Hands the decompression to the early extraction's thread; false when there is none.
+    bool continueEarlyExtraction(const std::string& zip);
+    void abandonEarlyExtraction();
 
     std::atomic<bool> m_ended{false};
     // Callbacks reach the Updater through this only while it exists; the lock also lets the
@@ -118,10 +132,12 @@ private:
         Updater* self = nullptr;
     };
     std::shared_ptr<Life> m_life;
-    HTTPRequest* m_verRequest = nullptr;  // until its final callback
-    DownloadFile* m_task = nullptr;       // until its final event
-    std::thread m_starter;                // ends stale game processes at the start
-    std::thread m_extractor;              // extraction, then the exchange
+    HTTPRequest* m_verRequest = nullptr;   // until its final callback
+    HTTPRequest* m_tailRequest = nullptr;  // the archive's end, for the early extraction
+    std::shared_ptr<Early> m_early;
+    DownloadFile* m_task = nullptr;  // until its final event
+    std::thread m_starter;           // ends stale game processes at the start
+    std::thread m_extractor;         // extraction, then the exchange
     std::atomic<bool> m_stopExtraction{false};
 };
 

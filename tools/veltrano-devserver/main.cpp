@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -53,6 +54,8 @@ struct Options {
 };
 
 std::mutex g_mutex;
+std::condition_variable g_faultsCleared;
+uint64_t g_clearings = 0;  // guarded by g_mutex
 std::vector<Rule> g_rules;
 std::vector<std::string> g_requests;     // JSON lines
 std::vector<std::string> g_reports;      // JSON lines
@@ -289,12 +292,20 @@ RangeResult parseRange(const std::string& header, uint64_t size, uint64_t* first
     return RangeResult::Ok;
 }
 
+// A test holds an answer with a long delay and lets it go by clearing the faults.
+void delay(long ms) {
+    if (ms <= 0) return;
+    std::unique_lock<std::mutex> lock(g_mutex);
+    const uint64_t seen = g_clearings;
+    g_faultsCleared.wait_for(lock, std::chrono::milliseconds(ms), [&] { return g_clearings != seen; });
+}
+
 void serveFile(const Options& opts, const httplib::Request& req, httplib::Response& res) {
     // Ranges are answered here, so that faults can bend them.
     const_cast<httplib::Request&>(req).ranges.clear();
     std::string range = req.get_header_value("Range");
     std::optional<Rule> rule = takeRule(req.path, range);
-    if (rule && rule->delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(rule->delayMs));
+    if (rule) delay(rule->delayMs);
 
     if (rule && !rule->redirect.empty()) {
         int status = rule->status ? rule->status : 301;
@@ -386,7 +397,7 @@ void collectReport(const Options& opts, const httplib::Request& req, httplib::Re
         return;
     }
     std::optional<Rule> rule = takeRule(req.path, "");
-    if (rule && rule->delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(rule->delayMs));
+    if (rule) delay(rule->delayMs);
     if (rule && rule->status) {
         res.status = rule->status;
         res.set_content("fault\n", "text/plain");
@@ -559,8 +570,12 @@ int main(int argc, char** argv) {
         }
     });
     server->Delete("/__faults", [](const httplib::Request&, httplib::Response& res) {
-        std::lock_guard<std::mutex> lock(g_mutex);
-        g_rules.clear();
+        {
+            std::lock_guard<std::mutex> lock(g_mutex);
+            g_rules.clear();
+            ++g_clearings;
+        }
+        g_faultsCleared.notify_all();
         res.set_content("ok", "text/plain");
     });
     server->Get(".*",

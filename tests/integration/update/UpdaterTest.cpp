@@ -9,6 +9,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -239,6 +240,86 @@ TEST_F(UpdaterRun, AnEngineDestroyedDuringExtractionIsJoinedAndTheNextOneFinishe
     EXPECT_EQ(events.back().code, Updater::Ok);
     EXPECT_EQ(env.readFile("game/f1000.txt"), std::string(4000, 'a'));
     updaters.clear();
+}
+
+// Entries are extracted while the archive arrives, yet nothing of it is reported before the
+// archive matched its digest; when bytes were written twice meanwhile, it starts over from the
+// finished archive.
+TEST_F(UpdaterRun, ExtractionBeginsWhileTheArchiveArrivesAndCountsOnlyAfterItsDigest) {
+    std::filesystem::create_directories(env.root() + "/early");
+    std::map<std::string, std::string> files;
+    uint32_t x = 11;
+    for (int i = 0; i < 12; ++i) {
+        std::string bytes(50000, '\0');
+        for (char& c : bytes) {
+            x = x * 1664525u + 1013904223u;
+            c = static_cast<char>(x >> 24);
+        }
+        files["f" + std::to_string(i) + ".bin"] = bytes;
+        std::ofstream(env.root() + "/early/f" + std::to_string(i) + ".bin", std::ios::binary) << bytes;
+    }
+    struct Case {
+        const char* version;
+        bool writtenTwice;
+    };
+    for (const Case& c : {Case{"3.3.0", false}, Case{"3.3.1", true}}) {
+        SCOPED_TRACE(c.version);
+        pack(c.version, {"--level", "0", "--download-thread", "3", "--force", "true"}, "early");
+        writeConfig();
+        const std::string archive = std::string("/game-") + c.version + ".zip";
+        const uint64_t size = static_cast<uint64_t>(packedSize());
+        const uint64_t chunk = (size + 2) / 3;
+        // The last range waits until the test lets it go; the first may break once midway.
+        ASSERT_TRUE(server.addFault(R"({"path":")" + archive + R"(","range":"bytes=)" +
+                                    std::to_string(2 * chunk) + R"(-","delay_ms":600000})"));
+        const std::string first = "bytes=0-" + std::to_string(chunk - 1);
+        ASSERT_NE(("bytes=0-" + std::to_string(size - 1)).rfind(first, 0), 0u);  // not the end's fetch
+        if (c.writtenTwice) {
+            ASSERT_TRUE(server.addFault(R"({"path":")" + archive + R"(","range":")" + first +
+                                        R"(","reset_after":20000,"times":1})"));
+        }
+        Updater* updater = fresh();
+        std::mutex m;
+        std::vector<Event> events;
+        updater->m_callback = [&](Updater::UpdaterState st, Updater::UpdaterCode code, double a, double b) {
+            std::lock_guard<std::mutex> g(m);
+            events.push_back({st, code, a, b, false});
+        };
+        updater->start();
+        const std::string began = std::string("extracting game-") + c.version + ".zip while it downloads";
+        ASSERT_TRUE(pumpUntil([&] {
+            return env.readFile("Veltrano.log").find(began) != std::string::npos &&
+                   (c.writtenTwice || env.exists("game.veltrano-staging/f0.bin"));
+        }));
+        {
+            std::lock_guard<std::mutex> g(m);
+            for (const Event& e : events) EXPECT_NE(e.state, Updater::Decompress);
+        }
+        server.clearFaults();
+        ASSERT_TRUE(pumpUntil([&] {
+            std::lock_guard<std::mutex> g(m);
+            return !events.empty() && events.back().code != Updater::Progress;
+        }));
+        std::vector<Event> seen;
+        {
+            std::lock_guard<std::mutex> g(m);
+            seen = events;
+        }
+        EXPECT_EQ(seen.back().state, Updater::Finish);
+        std::vector<double> indices;
+        bool downloadAfter = false;
+        for (const Event& e : seen) {
+            if (e.state == Updater::Decompress) indices.push_back(e.b);
+            downloadAfter = downloadAfter || (e.state == Updater::Download && !indices.empty());
+        }
+        EXPECT_FALSE(downloadAfter);
+        ASSERT_EQ(indices.size(), files.size() + 1);  // and the version file
+        for (size_t i = 0; i < indices.size(); ++i) EXPECT_EQ(indices[i], static_cast<double>(i));
+        EXPECT_EQ(env.readFile("Veltrano.log").find("extraction starts over") != std::string::npos,
+                  c.writtenTwice);
+        for (const auto& [name, bytes] : files) EXPECT_EQ(env.readFile("game/" + name), bytes) << name;
+        updaters.clear();
+    }
 }
 
 TEST_F(UpdaterRun, ManifestHandlingEndsTheRunOnce) {

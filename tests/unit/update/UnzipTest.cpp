@@ -9,11 +9,14 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <mutex>
+#include <random>
 #include <utility>
 #include <vector>
 
@@ -98,6 +101,67 @@ TEST_F(UnzipTest, ExtractsFilesAndDirectoriesWithOneProgressCallPerEntryInOrder)
     for (uint32_t i = 0; i < entries.size(); ++i)
         expected.emplace_back(i, static_cast<uint32_t>(entries.size()));
     EXPECT_EQ(calls, expected);
+}
+
+TEST_F(UnzipTest, AnArchiveStillArrivingIsReadOnlyWhereItsBytesHaveArrived) {
+    std::vector<Entry> entries{{"data/", ""}};
+    std::map<std::string, std::string> files;
+    uint32_t x = 3;
+    for (int i = 0; i < 30; ++i) {
+        std::string name = "data/f" + std::to_string(i);
+        std::string bytes(static_cast<size_t>(i) * 977 % 20000 + 1, '\0');
+        for (char& c : bytes) {
+            x = x * 1664525u + 1013904223u;
+            c = static_cast<char>('a' + (x >> 28));
+        }
+        entries.push_back({name, bytes, i % 3 == 0 ? 0 : 6});
+        files[name] = bytes;
+    }
+    makeZip(entries);
+    const std::string whole = env.readFile("game.zip");
+    // The file as a download prepares it: full size, nothing in it yet. Its directory comes apart.
+    const std::string part = env.path("game.zip.part");
+    std::ofstream(part, std::ios::binary) << std::string(whole.size(), '\0');
+    const std::string tail = whole.substr(whole.size() - std::min<size_t>(whole.size(), 8192));
+    Archive shortTail;
+    std::string problem;
+    EXPECT_FALSE(shortTail.openArriving(part, whole.size(), whole.substr(whole.size() - 100), &problem));
+    Archive archive;
+    ASSERT_TRUE(archive.openArriving(part, whole.size(), tail, &problem)) << problem;
+
+    // Blocks arrive in a scrambled order, one each time the extraction waits: whatever it reads
+    // before its bytes arrived would be zeros, and its checksum would fail.
+    constexpr size_t kBlock = 4096;
+    std::vector<size_t> order((whole.size() + kBlock - 1) / kBlock);
+    for (size_t b = 0; b < order.size(); ++b) order[b] = b;
+    std::shuffle(order.begin(), order.end(), std::mt19937(20261209));
+    std::vector<bool> present(order.size(), false);
+    size_t next = 0;
+    std::mutex m;
+    ArrivingBytes arriving;
+    arriving.ready = [&](uint64_t from, uint64_t to) {
+        std::lock_guard<std::mutex> lock(m);
+        for (uint64_t b = from / kBlock; b * kBlock < to; ++b)
+            if (!present[b]) return false;
+        return true;
+    };
+    arriving.wait = [&] {
+        std::lock_guard<std::mutex> lock(m);
+        if (next == order.size()) return;
+        const size_t b = order[next++];
+        std::fstream f(part, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(static_cast<std::streamoff>(b * kBlock));
+        f << whole.substr(b * kBlock, kBlock);
+        f.close();
+        present[b] = true;
+    };
+    ASSERT_TRUE(extractArchive(archive, dest, nullptr, nullptr, &arriving)) << log();
+    std::map<std::string, std::string> got;
+    for (const auto& [name, value] : treeSnapshot(dest)) {
+        if (name != ".keep" && value.substr(value.find(' ')) != " dir")
+            got[name] = env.readFile("dest/" + name);
+    }
+    EXPECT_EQ(got, files);
 }
 
 TEST_F(UnzipTest, EmptyArchiveSucceedsWithoutProgress) {
