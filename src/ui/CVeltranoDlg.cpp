@@ -24,7 +24,8 @@ CVeltranoDlg::CVeltranoDlg(DialogOwner* owner, WindowServices services)
     : CBaseDialog(owner),
       services_(std::move(services)),
       model_(std::make_shared<ProgressModel>(skinLayoutFrom(*LauncherConfig::instance()),
-                                             LauncherConfig::instance()->downlaod_text())) {
+                                             LauncherConfig::instance()->downlaod_text())),
+      login_(this, owner, services_) {
     bgImage_ = loadImage(skinPath("/res/bg.png"));
     processImage_ = loadImage(skinPath("/res/process.png"));
     processBgImage_ = loadImage(skinPath("/res/process_bg.png"));
@@ -32,8 +33,6 @@ CVeltranoDlg::CVeltranoDlg(DialogOwner* owner, WindowServices services)
 }
 
 CVeltranoDlg::~CVeltranoDlg() {
-    // The handler points at this window; a login arriving later must not reach it.
-    if (services_.setLoginHandler) services_.setLoginHandler({});
     if (timer_) g_source_remove(timer_);
     if (messageBox_) gtk_widget_destroy(messageBox_);
     for (cairo_surface_t* s : {bgImage_, processImage_, processBgImage_, closeImage_})
@@ -53,7 +52,7 @@ bool CVeltranoDlg::OnInitDialog() {
     setRect(0, 0, cfg.win_width(), cfg.win_height());
     FindSystemFont();
     writeLog("CVeltranoDlg FindSystemFont end");
-    starter_.setLauncherCommandLine(applicationCommandLine());
+    login_.starter().setLauncherCommandLine(applicationCommandLine());
     timer_ = g_timeout_add(kTimerPeriodMs, onTimer, this);
     if (services_.startUpdater) {
         std::shared_ptr<ProgressModel> model = model_;
@@ -63,36 +62,13 @@ bool CVeltranoDlg::OnInitDialog() {
     }
     writeLog("CVeltranoDlg Updater start");
     UpdateView();
-    if (services_.setLoginHandler) {
-        services_.setLoginHandler([this](const std::string& uid, const std::string& token,
-                                         const std::string& cb) { OnLoginReady(uid, token, cb); });
-    }
+    login_.listen();
     writeLog("CVeltranoDlg End UpdateView");
     return true;
 }
 
 void CVeltranoDlg::OnUpdaterEvent(unsigned state, int code, double total, double done) {
     model_->onUpdaterEvent(state, code, total, done);
-}
-
-void CVeltranoDlg::OnLoginReady(const std::string& uid, const std::string& gameToken,
-                                const std::string& callbackInfo) {
-    if (owner_ && owner_->closing()) {
-        // The portal is being told that the launcher closes; a game now would contradict it.
-        writeLog("login ignored: the launcher is closing");
-        return;
-    }
-    uid_ = uid;
-    gameToken_ = gameToken;
-    callbackInfo_ = callbackInfo;
-    gameStarting_ = true;
-    if (services_.startGame) {
-        if (services_.startGame(uid, gameToken, callbackInfo)) gameStarted();
-    } else {
-        starter_.OnLoginReady(uid, gameToken, callbackInfo);
-    }
-    gameStarting_ = false;
-    if (owner_) owner_->gameStartEnded();
 }
 
 void CVeltranoDlg::gameStarted() {
