@@ -32,7 +32,8 @@ CVeltranoDlg::CVeltranoDlg(Game_MainDialog* owner, HWND parent, WindowServices s
     : CBaseDialog(owner, parent),
       services_(std::move(services)),
       model_(std::make_shared<ProgressModel>(skinLayoutFrom(*LauncherConfig::instance()),
-                                             LauncherConfig::instance()->downlaod_text())) {
+                                             LauncherConfig::instance()->downlaod_text())),
+      login_(this, owner, services_) {
     icon_ = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(135));
     bgImage_ = loadImage(skinPath("/res/bg.png"));
     processImage_ = loadImage(skinPath("/res/process.png"));
@@ -41,8 +42,6 @@ CVeltranoDlg::CVeltranoDlg(Game_MainDialog* owner, HWND parent, WindowServices s
 }
 
 CVeltranoDlg::~CVeltranoDlg() {
-    // The handler points at this window; a login arriving later must not reach it.
-    if (services_.setLoginHandler) services_.setLoginHandler({});
     if (hwnd_) KillTimer(hwnd_, kTimerId);
 }
 
@@ -51,7 +50,7 @@ bool CVeltranoDlg::OnInitDialog() {
     placeCentred(cfg.win_width(), cfg.win_height());
     FindSystemFont();
     writeLog("CVeltranoDlg FindSystemFont end");
-    starter_.setLauncherCommandLine(applicationCommandLine());
+    login_.starter().setLauncherCommandLine(applicationCommandLine());
     if (icon_) {
         SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
         SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
@@ -65,10 +64,7 @@ bool CVeltranoDlg::OnInitDialog() {
     }
     writeLog("CVeltranoDlg Updater start");
     UpdateView();
-    if (services_.setLoginHandler) {
-        services_.setLoginHandler([this](const std::string& uid, const std::string& token,
-                                         const std::string& cb) { OnLoginReady(uid, token, cb); });
-    }
+    login_.listen();
     writeLog("CVeltranoDlg End UpdateView");
     return true;
 }
@@ -115,23 +111,6 @@ LRESULT CVeltranoDlg::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) 
 
 void CVeltranoDlg::OnUpdaterEvent(unsigned state, int code, double total, double done) {
     model_->onUpdaterEvent(state, code, total, done);
-}
-
-void CVeltranoDlg::OnLoginReady(const std::string& uid, const std::string& gameToken,
-                                const std::string& callbackInfo) {
-    if (owner_ && owner_->closing()) {
-        // The portal is being told that the launcher closes; a game now would contradict it.
-        writeLog("login ignored: the launcher is closing");
-        return;
-    }
-    gameStarting_ = true;
-    if (services_.startGame) {
-        if (services_.startGame(uid, gameToken, callbackInfo)) gameStarted();
-    } else {
-        starter_.OnLoginReady(uid, gameToken, callbackInfo);
-    }
-    gameStarting_ = false;
-    if (owner_) owner_->gameStartEnded();
 }
 
 void CVeltranoDlg::gameStarted() {
