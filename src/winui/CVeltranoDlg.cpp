@@ -217,16 +217,9 @@ void CVeltranoDlg::draw(Gdiplus::Graphics& g, int w, int h) {
 }
 
 void CVeltranoDlg::pollUpdater() {
-    ProgressModel::PollResult r = model_->poll(now());
-    if (r.downloadComplete && services_.setDownloadComplete) services_.setDownloadComplete(true);
-    if (r.errorCode) {
-        if (services_.sendReport) services_.sendReport(static_cast<unsigned>(r.errorCode), std::string());
-        showError(r.errorCode);
-    }
-    if (r.speedReport) {
-        if (services_.sendReport) services_.sendReport(1015, model_->speedText());
-        writeLog("download speed:%s", model_->speedText().c_str());
-    }
+    const ProgressModel::PollResult r = model_->poll(now());
+    reportPoll(r, model_->speedText(), services_);
+    if (r.errorCode) showError(r.errorCode);
 }
 
 void CVeltranoDlg::tick() {
