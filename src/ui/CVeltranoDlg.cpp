@@ -7,18 +7,8 @@
 #include "config/LauncherConfig.h"
 #include "config/Log.h"
 #include "platform/CommandLine.h"
-#include "platform/FileUtils.h"
 
 namespace veltrano {
-
-namespace {
-
-std::string skinPath(const char* literal) {
-    FileUtils* fu = FileUtils::instance();
-    return (fu ? fu->launcherDirectory() : std::string()) + literal;
-}
-
-}  // namespace
 
 CVeltranoDlg::CVeltranoDlg(DialogOwner* owner, WindowServices services)
     : CBaseDialog(owner),
@@ -26,10 +16,10 @@ CVeltranoDlg::CVeltranoDlg(DialogOwner* owner, WindowServices services)
       model_(std::make_shared<ProgressModel>(skinLayoutFrom(*LauncherConfig::instance()),
                                              LauncherConfig::instance()->downlaod_text())),
       login_(this, owner, services_) {
-    bgImage_ = loadImage(skinPath("/res/bg.png"));
-    processImage_ = loadImage(skinPath("/res/process.png"));
-    processBgImage_ = loadImage(skinPath("/res/process_bg.png"));
-    closeImage_ = loadImage(skinPath("/res/close.png"));
+    bgImage_ = loadImage(skinImagePath("/res/bg.png"));
+    processImage_ = loadImage(skinImagePath("/res/process.png"));
+    processBgImage_ = loadImage(skinImagePath("/res/process_bg.png"));
+    closeImage_ = loadImage(skinImagePath("/res/close.png"));
 }
 
 CVeltranoDlg::~CVeltranoDlg() {
@@ -54,12 +44,7 @@ bool CVeltranoDlg::OnInitDialog() {
     writeLog("CVeltranoDlg FindSystemFont end");
     login_.starter().setLauncherCommandLine(applicationCommandLine());
     timer_ = g_timeout_add(kTimerPeriodMs, onTimer, this);
-    if (services_.startUpdater) {
-        std::shared_ptr<ProgressModel> model = model_;
-        services_.startUpdater([model](unsigned state, int code, double total, double done) {
-            model->onUpdaterEvent(state, code, total, done);
-        });
-    }
+    startUpdate(services_, model_);
     writeLog("CVeltranoDlg Updater start");
     UpdateView();
     login_.listen();
@@ -110,10 +95,7 @@ void CVeltranoDlg::FindSystemFont() {
 }
 
 bool CVeltranoDlg::UpdateView() {
-    int64_t now = services_.now ? services_.now() : static_cast<int64_t>(g_get_real_time() / 1000000);
-    int64_t start = services_.downloadStartTime ? services_.downloadStartTime() : now;
-    uint64_t base = services_.baseBytes ? services_.baseBytes() : 0;
-    ViewFrame f = model_->frame(now, start, base);
+    ViewFrame f = currentFrame(*model_, services_);
     if (framed_ && f == frame_) return false;
     frame_ = std::move(f);
     framed_ = true;
@@ -123,8 +105,7 @@ bool CVeltranoDlg::UpdateView() {
 }
 
 void CVeltranoDlg::pollUpdater() {
-    int64_t now = services_.now ? services_.now() : static_cast<int64_t>(g_get_real_time() / 1000000);
-    ProgressModel::PollResult r = model_->poll(now);
+    ProgressModel::PollResult r = model_->poll(windowNow(services_));
     reportPoll(r, model_->speedText(), services_);
     if (r.downloadComplete && onDownloadComplete_) onDownloadComplete_();
     if (r.errorCode) showError(r.errorCode);

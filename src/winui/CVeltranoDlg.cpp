@@ -13,20 +13,10 @@ using std::min;
 #include "config/LauncherConfig.h"
 #include "config/Log.h"
 #include "platform/CommandLine.h"
-#include "platform/FileUtils.h"
 #include "platform/Wide.h"
 #include "winui/Game_MainDialog.h"
 
 namespace veltrano {
-
-namespace {
-
-std::string skinPath(const char* literal) {
-    FileUtils* fu = FileUtils::instance();
-    return (fu ? fu->launcherDirectory() : std::string()) + literal;
-}
-
-}  // namespace
 
 CVeltranoDlg::CVeltranoDlg(Game_MainDialog* owner, HWND parent, WindowServices services)
     : CBaseDialog(owner, parent),
@@ -35,10 +25,10 @@ CVeltranoDlg::CVeltranoDlg(Game_MainDialog* owner, HWND parent, WindowServices s
                                              LauncherConfig::instance()->downlaod_text())),
       login_(this, owner, services_) {
     icon_ = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(135));
-    bgImage_ = loadImage(skinPath("/res/bg.png"));
-    processImage_ = loadImage(skinPath("/res/process.png"));
-    processBgImage_ = loadImage(skinPath("/res/process_bg.png"));
-    closeImage_ = loadImage(skinPath("/res/close.png"));
+    bgImage_ = loadImage(skinImagePath("/res/bg.png"));
+    processImage_ = loadImage(skinImagePath("/res/process.png"));
+    processBgImage_ = loadImage(skinImagePath("/res/process_bg.png"));
+    closeImage_ = loadImage(skinImagePath("/res/close.png"));
 }
 
 CVeltranoDlg::~CVeltranoDlg() {
@@ -56,12 +46,7 @@ bool CVeltranoDlg::OnInitDialog() {
         SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
     }
     SetTimer(hwnd_, kTimerId, kTimerPeriodMs, nullptr);
-    if (services_.startUpdater) {
-        std::shared_ptr<ProgressModel> model = model_;
-        services_.startUpdater([model](unsigned state, int code, double total, double done) {
-            model->onUpdaterEvent(state, code, total, done);
-        });
-    }
+    startUpdate(services_, model_);
     writeLog("CVeltranoDlg Updater start");
     UpdateView();
     login_.listen();
@@ -160,17 +145,8 @@ void CVeltranoDlg::FindSystemFont() {
     fontName_ = chooseFont(families, LauncherConfig::instance()->font());
 }
 
-int64_t CVeltranoDlg::now() const {
-    if (services_.now) return services_.now();
-    using namespace std::chrono;
-    return static_cast<int64_t>(duration_cast<seconds>(system_clock::now().time_since_epoch()).count());
-}
-
 bool CVeltranoDlg::UpdateView() {
-    const int64_t t = now();
-    const int64_t start = services_.downloadStartTime ? services_.downloadStartTime() : t;
-    const uint64_t base = services_.baseBytes ? services_.baseBytes() : 0;
-    ViewFrame f = model_->frame(t, start, base);
+    ViewFrame f = currentFrame(*model_, services_);
     // The picture stays with the system between compositions; only a change needs a new one.
     if (framed_ && f == frame_) return false;
     frame_ = std::move(f);
@@ -217,7 +193,7 @@ void CVeltranoDlg::draw(Gdiplus::Graphics& g, int w, int h) {
 }
 
 void CVeltranoDlg::pollUpdater() {
-    const ProgressModel::PollResult r = model_->poll(now());
+    const ProgressModel::PollResult r = model_->poll(windowNow(services_));
     reportPoll(r, model_->speedText(), services_);
     if (r.errorCode) showError(r.errorCode);
 }

@@ -63,7 +63,6 @@ protected:
 private:
     void draw(Gdiplus::Graphics& g, int w, int h);
     void showError(int code);
-    int64_t now() const;
 
     WindowServices services_;
     // Shared with the updater's callback, which may outlive the window and runs on other threads.
