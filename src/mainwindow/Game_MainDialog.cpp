@@ -72,6 +72,7 @@ bool Game_MainDialog::OnInitDialog() {
     }
     gtk_container_add(GTK_CONTAINER(overlay_), mainDlg_->widget());
     addChild(mainDlg_, {0, 0});
+    closing_.watch(&mainDlg_->login());
 
     webDlg_ = new CWebDialog(cfg.web_url(), this, services_);
     if (webDlg_->create()) {
@@ -147,57 +148,32 @@ int Game_MainDialog::moveChildren(CBaseDialog* skip, int /*x*/, int /*y*/) {
 }
 
 void Game_MainDialog::run() {
-    if (loopEnded_) return;
+    if (closing_.loopEnded()) return;
     running_ = true;
     gtk_main();
     running_ = false;
 }
 
-void Game_MainDialog::OnClose() {
-    if (closing_ || loopEnded_) return;
-    if (mainDlg_ && mainDlg_->gameStarting()) {
-        if (!closeAfterStart_)
-            writeLog("close requested while the game starts: closing once the start ended");
-        closeAfterStart_ = true;
-        mainDlg_->cancelGameStart();
-        return;
-    }
-    closing_ = true;
-    if (services_.sendReport) services_.sendReport(1014, std::string());
-    // Waited in the loop, not by blocking it, so the window keeps painting while the report goes out.
+void Game_MainDialog::startCloseWait(unsigned milliseconds) {
     guint id = g_timeout_add(
-        kCloseWaitMs,
+        milliseconds,
         +[](gpointer self) -> gboolean {
             auto* dlg = static_cast<Game_MainDialog*>(self);
             auto& ids = dlg->timeouts_;
             ids.erase(std::remove(ids.begin(), ids.end(), g_source_get_id(g_main_current_source())),
                       ids.end());
-            dlg->finishClosing();
+            dlg->closing_.waitEnded();
             return G_SOURCE_REMOVE;
         },
         this);
     timeouts_.push_back(id);
 }
 
-void Game_MainDialog::gameStartEnded() {
-    if (!closeAfterStart_) return;
-    closeAfterStart_ = false;
-    OnClose();
-}
-
-void Game_MainDialog::finishClosing() {
+void Game_MainDialog::closeChildren() {
     for (CBaseDialog* child : children_) child->handleCloseMessage();
-    if (services_.notifyParentClosing) services_.notifyParentClosing();
-    endLoop();
-}
-
-void Game_MainDialog::quit() {
-    endLoop();
 }
 
 void Game_MainDialog::endLoop() {
-    if (loopEnded_) return;
-    loopEnded_ = true;
     if (running_) gtk_main_quit();
 }
 

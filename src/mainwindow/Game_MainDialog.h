@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ui/CBaseDialog.h"
+#include "window/ClosingSequence.h"
 #include "window/WindowServices.h"
 
 namespace veltrano {
@@ -18,10 +19,9 @@ class CVeltranoMaskDlg;
 class CWebDialog;
 class WindowMessageReceiver;
 
-class Game_MainDialog : public DialogOwner {
+class Game_MainDialog : public DialogOwner, private ClosingSequence::Steps {
 public:
     static constexpr unsigned kShowStepMs = 100;
-    static constexpr unsigned kCloseWaitMs = 2000;
 
     explicit Game_MainDialog(WindowServices services);
     ~Game_MainDialog();
@@ -35,11 +35,10 @@ public:
     // The closing sequence: report 1014, the wait, the parts closed, the portal told, loop ended.
     // During a game start it calls the start off if the game has not run yet, and closes once the
     // start has ended (nothing more when the game runs).
-    void OnClose() override;
-    // The main window's game start has ended.
-    void gameStartEnded() override;
+    void OnClose() override { closing_.requestClose(); }
+    void gameStartEnded() override { closing_.gameStartEnded(); }
     // Ends the loop without the closing sequence (the game started, or a quit request).
-    void quit() override;
+    void quit() override { closing_.quit(); }
     int moveChildren(CBaseDialog* skip, int x, int y) override;
 
     GtkWidget* toplevel() const { return window_; }
@@ -48,9 +47,9 @@ public:
     CVeltranoMaskDlg* mask() const { return maskDlg_; }
     const std::vector<CBaseDialog*>& children() const { return children_; }
     const std::vector<DialogPoint>& offsets() const { return offsets_; }
-    bool closing() const override { return closing_; }
+    bool closing() const override { return closing_.closing(); }
     // The loop has been asked to end (or will not start).
-    bool loopEnded() const { return loopEnded_; }
+    bool loopEnded() const { return closing_.loopEnded(); }
 
 private:
     static gboolean onDrawBackground(GtkWidget* widget, cairo_t* cr, gpointer self);
@@ -59,8 +58,9 @@ private:
     static gboolean onConfigure(GtkWidget* widget, GdkEventConfigure* event, gpointer self);
     void addChild(CBaseDialog* child, DialogPoint offset);
     void showChildrenFrom(size_t index);
-    void finishClosing();
-    void endLoop();
+    void startCloseWait(unsigned milliseconds) override;
+    void closeChildren() override;
+    void endLoop() override;
 
     WindowServices services_;
     GtkWidget* window_ = nullptr;
@@ -71,9 +71,7 @@ private:
     CWebDialog* webDlg_ = nullptr;
     CVeltranoMaskDlg* maskDlg_ = nullptr;
     bool composited_ = false;
-    bool closing_ = false;
-    bool closeAfterStart_ = false;
-    bool loopEnded_ = false;
+    ClosingSequence closing_{*this, services_};
     bool running_ = false;
     int lastX_ = 0, lastY_ = 0;
     bool placed_ = false;

@@ -6,21 +6,20 @@
 
 #include <string>
 
+#include "window/LoginGate.h"
+
 namespace veltrano {
 
 class CBaseDialog;
 
 // What a part asks of the dialog that owns the stack. The owner sits above the parts (it creates
 // them all, the page included), so the parts know it only through this.
-class DialogOwner {
+class DialogOwner : public GameStartOwner {
 public:
     // The closing sequence.
     virtual void OnClose() = 0;
     // Ends the loop without the closing sequence.
     virtual void quit() = 0;
-    virtual bool closing() const = 0;
-    // The main window's game start has ended.
-    virtual void gameStartEnded() = 0;
     // Puts every part but skip back at its offset; the number of parts.
     virtual int moveChildren(CBaseDialog* skip, int x, int y) = 0;
 

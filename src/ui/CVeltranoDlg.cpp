@@ -7,33 +7,22 @@
 #include "config/LauncherConfig.h"
 #include "config/Log.h"
 #include "platform/CommandLine.h"
-#include "platform/FileUtils.h"
 
 namespace veltrano {
-
-namespace {
-
-std::string skinPath(const char* literal) {
-    FileUtils* fu = FileUtils::instance();
-    return (fu ? fu->launcherDirectory() : std::string()) + literal;
-}
-
-}  // namespace
 
 CVeltranoDlg::CVeltranoDlg(DialogOwner* owner, WindowServices services)
     : CBaseDialog(owner),
       services_(std::move(services)),
       model_(std::make_shared<ProgressModel>(skinLayoutFrom(*LauncherConfig::instance()),
-                                             LauncherConfig::instance()->downlaod_text())) {
-    bgImage_ = loadImage(skinPath("/res/bg.png"));
-    processImage_ = loadImage(skinPath("/res/process.png"));
-    processBgImage_ = loadImage(skinPath("/res/process_bg.png"));
-    closeImage_ = loadImage(skinPath("/res/close.png"));
+                                             LauncherConfig::instance()->downlaod_text())),
+      login_(this, owner, services_) {
+    bgImage_ = loadImage(skinImagePath("/res/bg.png"));
+    processImage_ = loadImage(skinImagePath("/res/process.png"));
+    processBgImage_ = loadImage(skinImagePath("/res/process_bg.png"));
+    closeImage_ = loadImage(skinImagePath("/res/close.png"));
 }
 
 CVeltranoDlg::~CVeltranoDlg() {
-    // The handler points at this window; a login arriving later must not reach it.
-    if (services_.setLoginHandler) services_.setLoginHandler({});
     if (timer_) g_source_remove(timer_);
     if (messageBox_) gtk_widget_destroy(messageBox_);
     for (cairo_surface_t* s : {bgImage_, processImage_, processBgImage_, closeImage_})
@@ -53,46 +42,18 @@ bool CVeltranoDlg::OnInitDialog() {
     setRect(0, 0, cfg.win_width(), cfg.win_height());
     FindSystemFont();
     writeLog("CVeltranoDlg FindSystemFont end");
-    starter_.setLauncherCommandLine(applicationCommandLine());
+    login_.starter().setLauncherCommandLine(applicationCommandLine());
     timer_ = g_timeout_add(kTimerPeriodMs, onTimer, this);
-    if (services_.startUpdater) {
-        std::shared_ptr<ProgressModel> model = model_;
-        services_.startUpdater([model](unsigned state, int code, double total, double done) {
-            model->onUpdaterEvent(state, code, total, done);
-        });
-    }
+    startUpdate(services_, model_);
     writeLog("CVeltranoDlg Updater start");
     UpdateView();
-    if (services_.setLoginHandler) {
-        services_.setLoginHandler([this](const std::string& uid, const std::string& token,
-                                         const std::string& cb) { OnLoginReady(uid, token, cb); });
-    }
+    login_.listen();
     writeLog("CVeltranoDlg End UpdateView");
     return true;
 }
 
 void CVeltranoDlg::OnUpdaterEvent(unsigned state, int code, double total, double done) {
     model_->onUpdaterEvent(state, code, total, done);
-}
-
-void CVeltranoDlg::OnLoginReady(const std::string& uid, const std::string& gameToken,
-                                const std::string& callbackInfo) {
-    if (owner_ && owner_->closing()) {
-        // The portal is being told that the launcher closes; a game now would contradict it.
-        writeLog("login ignored: the launcher is closing");
-        return;
-    }
-    uid_ = uid;
-    gameToken_ = gameToken;
-    callbackInfo_ = callbackInfo;
-    gameStarting_ = true;
-    if (services_.startGame) {
-        if (services_.startGame(uid, gameToken, callbackInfo)) gameStarted();
-    } else {
-        starter_.OnLoginReady(uid, gameToken, callbackInfo);
-    }
-    gameStarting_ = false;
-    if (owner_) owner_->gameStartEnded();
 }
 
 void CVeltranoDlg::gameStarted() {
@@ -134,10 +95,7 @@ void CVeltranoDlg::FindSystemFont() {
 }
 
 bool CVeltranoDlg::UpdateView() {
-    int64_t now = services_.now ? services_.now() : static_cast<int64_t>(g_get_real_time() / 1000000);
-    int64_t start = services_.downloadStartTime ? services_.downloadStartTime() : now;
-    uint64_t base = services_.baseBytes ? services_.baseBytes() : 0;
-    ViewFrame f = model_->frame(now, start, base);
+    ViewFrame f = currentFrame(*model_, services_);
     if (framed_ && f == frame_) return false;
     frame_ = std::move(f);
     framed_ = true;
@@ -147,8 +105,7 @@ bool CVeltranoDlg::UpdateView() {
 }
 
 void CVeltranoDlg::pollUpdater() {
-    int64_t now = services_.now ? services_.now() : static_cast<int64_t>(g_get_real_time() / 1000000);
-    ProgressModel::PollResult r = model_->poll(now);
+    ProgressModel::PollResult r = model_->poll(windowNow(services_));
     reportPoll(r, model_->speedText(), services_);
     if (r.downloadComplete && onDownloadComplete_) onDownloadComplete_();
     if (r.errorCode) showError(r.errorCode);

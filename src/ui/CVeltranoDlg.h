@@ -9,6 +9,7 @@
 
 #include "game/Game.h"
 #include "ui/CBaseDialog.h"
+#include "window/LoginGate.h"
 #include "window/ProgressModel.h"
 #include "window/WindowServices.h"
 
@@ -23,12 +24,11 @@ public:
 
     // The updater callback; may run on the extraction thread, so it only stores.
     void OnUpdaterEvent(unsigned state, int code, double total, double done);
-    void OnLoginReady(const std::string& uid, const std::string& gameToken, const std::string& callbackInfo);
-    // A game start runs from the login until the game runs or the start failed; its pauses run the
-    // main loop, so clicks and messages arrive meanwhile.
-    bool gameStarting() const { return gameStarting_; }
-    // Calls off a start that has not run the game yet.
-    void cancelGameStart() { starter_.cancel(); }
+    void OnLoginReady(const std::string& uid, const std::string& gameToken, const std::string& callbackInfo) {
+        login_.OnLoginReady(uid, gameToken, callbackInfo);
+    }
+    // The game start the login begins; its pauses run the main loop.
+    LoginGate& login() { return login_; }
     // Recomposes the window when what it shows changed; true when a redraw was queued.
     bool UpdateView();
     void pollUpdater();
@@ -57,10 +57,6 @@ public:
     const ViewFrame& lastFrame() const { return frame_; }
     ProgressModel& model() { return *model_; }
     unsigned redrawCount() const { return redraws_; }
-    const std::string& launcherCommandLine() const { return starter_.launcherCommandLine(); }
-    const std::string& uid() const { return uid_; }
-    const std::string& gameToken() const { return gameToken_; }
-    const std::string& callbackInfo() const { return callbackInfo_; }
 
     // The visible points of a game start.
     void gameStarted() override;
@@ -88,11 +84,9 @@ private:
     cairo_surface_t* processBgImage_ = nullptr;
     cairo_surface_t* closeImage_ = nullptr;
     std::string fontName_ = "Arial";
-    GameStarter starter_{this};
-    std::string uid_, gameToken_, callbackInfo_;
+    LoginGate login_;
     ViewFrame frame_;
     bool framed_ = false;
-    bool gameStarting_ = false;
     unsigned redraws_ = 0;
     guint timer_ = 0;
     GtkWidget* messageBox_ = nullptr;

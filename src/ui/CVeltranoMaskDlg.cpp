@@ -2,13 +2,12 @@
 
 #include "config/LauncherConfig.h"
 #include "config/Log.h"
-#include "platform/FileUtils.h"
+#include "window/ViewMath.h"
 
 namespace veltrano {
 
 CVeltranoMaskDlg::CVeltranoMaskDlg(DialogOwner* owner) : CBaseDialog(owner) {
-    FileUtils* fu = FileUtils::instance();
-    maskImage_ = loadImage((fu ? fu->launcherDirectory() : std::string()) + "/res/mask.png");
+    maskImage_ = loadImage(skinImagePath("/res/mask.png"));
 }
 
 CVeltranoMaskDlg::~CVeltranoMaskDlg() {

@@ -8,11 +8,17 @@
 
 #include "config/LauncherConfig.h"
 #include "config/Log.h"
+#include "platform/FileUtils.h"
 
 namespace veltrano {
 
 namespace {
 constexpr double kPhaseShare = 33.333;
+}
+
+std::string skinImagePath(const char* literal) {
+    FileUtils* files = FileUtils::instance();
+    return (files ? files->launcherDirectory() : std::string()) + literal;
 }
 
 float overallPercent(unsigned state, double total, double done) {

@@ -19,6 +19,9 @@ struct SkinLayout {
 };
 SkinLayout skinLayoutFrom(const LauncherConfig& cfg);
 
+// A skin image: the launcher directory followed by the literal ("/res/bg.png"), "//" included.
+std::string skinImagePath(const char* literal);
+
 // Share of the whole run, a third per phase, as the window's 32-bit float; at most 100.
 // A total of 0 counts as 1.
 float overallPercent(unsigned state, double total, double done);

@@ -10,6 +10,15 @@
 
 namespace veltrano {
 
+namespace {
+
+int64_t systemNow() {
+    using namespace std::chrono;
+    return static_cast<int64_t>(duration_cast<seconds>(system_clock::now().time_since_epoch()).count());
+}
+
+}  // namespace
+
 WindowServices defaultWindowServices() {
     WindowServices s;
     s.tickScheduler = [](float dt) { Scheduler::instance()->tick(dt); };
@@ -41,11 +50,26 @@ WindowServices defaultWindowServices() {
     };
     s.downloadStartTime = [] { return Updater::instance()->m_downloadStartTime.load(); };
     s.baseBytes = [] { return Updater::instance()->m_baseBytes.load(); };
-    s.now = [] {
-        using namespace std::chrono;
-        return static_cast<int64_t>(duration_cast<seconds>(system_clock::now().time_since_epoch()).count());
-    };
+    s.now = systemNow;
     return s;
+}
+
+int64_t windowNow(const WindowServices& services) {
+    return services.now ? services.now() : systemNow();
+}
+
+ViewFrame currentFrame(ProgressModel& model, const WindowServices& services) {
+    const int64_t now = windowNow(services);
+    const int64_t start = services.downloadStartTime ? services.downloadStartTime() : now;
+    const uint64_t base = services.baseBytes ? services.baseBytes() : 0;
+    return model.frame(now, start, base);
+}
+
+void startUpdate(const WindowServices& services, const std::shared_ptr<ProgressModel>& model) {
+    if (!services.startUpdater) return;
+    services.startUpdater([model](unsigned state, int code, double total, double done) {
+        model->onUpdaterEvent(state, code, total, done);
+    });
 }
 
 void reportPoll(const ProgressModel::PollResult& poll, const std::string& speedText,

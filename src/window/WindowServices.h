@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "window/ProgressModel.h"
@@ -39,6 +40,16 @@ struct WindowServices {
 
 // The launcher's real services.
 WindowServices defaultWindowServices();
+
+// The window's clock: services.now, else the system clock.
+int64_t windowNow(const WindowServices& services);
+
+// The model's frame at the window's clock, with the current run's download start and base bytes.
+ViewFrame currentFrame(ProgressModel& model, const WindowServices& services);
+
+// Starts the update run with the model as the updater's callback. The model is shared: the callback
+// may outlive the window and runs on other threads.
+void startUpdate(const WindowServices& services, const std::shared_ptr<ProgressModel>& model);
 
 // What one poll of the progress model tells the rest of the launcher, whatever toolkit draws the
 // window: the finish is published, an error reported with its code, the speed reported as 1015 with

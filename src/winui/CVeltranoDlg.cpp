@@ -13,36 +13,25 @@ using std::min;
 #include "config/LauncherConfig.h"
 #include "config/Log.h"
 #include "platform/CommandLine.h"
-#include "platform/FileUtils.h"
 #include "platform/Wide.h"
 #include "winui/Game_MainDialog.h"
 
 namespace veltrano {
 
-namespace {
-
-std::string skinPath(const char* literal) {
-    FileUtils* fu = FileUtils::instance();
-    return (fu ? fu->launcherDirectory() : std::string()) + literal;
-}
-
-}  // namespace
-
 CVeltranoDlg::CVeltranoDlg(Game_MainDialog* owner, HWND parent, WindowServices services)
     : CBaseDialog(owner, parent),
       services_(std::move(services)),
       model_(std::make_shared<ProgressModel>(skinLayoutFrom(*LauncherConfig::instance()),
-                                             LauncherConfig::instance()->downlaod_text())) {
+                                             LauncherConfig::instance()->downlaod_text())),
+      login_(this, owner, services_) {
     icon_ = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(135));
-    bgImage_ = loadImage(skinPath("/res/bg.png"));
-    processImage_ = loadImage(skinPath("/res/process.png"));
-    processBgImage_ = loadImage(skinPath("/res/process_bg.png"));
-    closeImage_ = loadImage(skinPath("/res/close.png"));
+    bgImage_ = loadImage(skinImagePath("/res/bg.png"));
+    processImage_ = loadImage(skinImagePath("/res/process.png"));
+    processBgImage_ = loadImage(skinImagePath("/res/process_bg.png"));
+    closeImage_ = loadImage(skinImagePath("/res/close.png"));
 }
 
 CVeltranoDlg::~CVeltranoDlg() {
-    // The handler points at this window; a login arriving later must not reach it.
-    if (services_.setLoginHandler) services_.setLoginHandler({});
     if (hwnd_) KillTimer(hwnd_, kTimerId);
 }
 
@@ -51,24 +40,16 @@ bool CVeltranoDlg::OnInitDialog() {
     placeCentred(cfg.win_width(), cfg.win_height());
     FindSystemFont();
     writeLog("CVeltranoDlg FindSystemFont end");
-    starter_.setLauncherCommandLine(applicationCommandLine());
+    login_.starter().setLauncherCommandLine(applicationCommandLine());
     if (icon_) {
         SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
         SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
     }
     SetTimer(hwnd_, kTimerId, kTimerPeriodMs, nullptr);
-    if (services_.startUpdater) {
-        std::shared_ptr<ProgressModel> model = model_;
-        services_.startUpdater([model](unsigned state, int code, double total, double done) {
-            model->onUpdaterEvent(state, code, total, done);
-        });
-    }
+    startUpdate(services_, model_);
     writeLog("CVeltranoDlg Updater start");
     UpdateView();
-    if (services_.setLoginHandler) {
-        services_.setLoginHandler([this](const std::string& uid, const std::string& token,
-                                         const std::string& cb) { OnLoginReady(uid, token, cb); });
-    }
+    login_.listen();
     writeLog("CVeltranoDlg End UpdateView");
     return true;
 }
@@ -115,23 +96,6 @@ LRESULT CVeltranoDlg::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) 
 
 void CVeltranoDlg::OnUpdaterEvent(unsigned state, int code, double total, double done) {
     model_->onUpdaterEvent(state, code, total, done);
-}
-
-void CVeltranoDlg::OnLoginReady(const std::string& uid, const std::string& gameToken,
-                                const std::string& callbackInfo) {
-    if (owner_ && owner_->closing()) {
-        // The portal is being told that the launcher closes; a game now would contradict it.
-        writeLog("login ignored: the launcher is closing");
-        return;
-    }
-    gameStarting_ = true;
-    if (services_.startGame) {
-        if (services_.startGame(uid, gameToken, callbackInfo)) gameStarted();
-    } else {
-        starter_.OnLoginReady(uid, gameToken, callbackInfo);
-    }
-    gameStarting_ = false;
-    if (owner_) owner_->gameStartEnded();
 }
 
 void CVeltranoDlg::gameStarted() {
@@ -181,17 +145,8 @@ void CVeltranoDlg::FindSystemFont() {
     fontName_ = chooseFont(families, LauncherConfig::instance()->font());
 }
 
-int64_t CVeltranoDlg::now() const {
-    if (services_.now) return services_.now();
-    using namespace std::chrono;
-    return static_cast<int64_t>(duration_cast<seconds>(system_clock::now().time_since_epoch()).count());
-}
-
 bool CVeltranoDlg::UpdateView() {
-    const int64_t t = now();
-    const int64_t start = services_.downloadStartTime ? services_.downloadStartTime() : t;
-    const uint64_t base = services_.baseBytes ? services_.baseBytes() : 0;
-    ViewFrame f = model_->frame(t, start, base);
+    ViewFrame f = currentFrame(*model_, services_);
     // The picture stays with the system between compositions; only a change needs a new one.
     if (framed_ && f == frame_) return false;
     frame_ = std::move(f);
@@ -238,16 +193,9 @@ void CVeltranoDlg::draw(Gdiplus::Graphics& g, int w, int h) {
 }
 
 void CVeltranoDlg::pollUpdater() {
-    ProgressModel::PollResult r = model_->poll(now());
-    if (r.downloadComplete && services_.setDownloadComplete) services_.setDownloadComplete(true);
-    if (r.errorCode) {
-        if (services_.sendReport) services_.sendReport(static_cast<unsigned>(r.errorCode), std::string());
-        showError(r.errorCode);
-    }
-    if (r.speedReport) {
-        if (services_.sendReport) services_.sendReport(1015, model_->speedText());
-        writeLog("download speed:%s", model_->speedText().c_str());
-    }
+    const ProgressModel::PollResult r = model_->poll(windowNow(services_));
+    reportPoll(r, model_->speedText(), services_);
+    if (r.errorCode) showError(r.errorCode);
 }
 
 void CVeltranoDlg::tick() {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "game/Game.h"
+#include "window/LoginGate.h"
 #include "window/ProgressModel.h"
 #include "window/WindowServices.h"
 #include "winui/CBaseDialog.h"
@@ -24,11 +25,11 @@ public:
 
     // The updater callback; may run on the extraction thread, so it only stores.
     void OnUpdaterEvent(unsigned state, int code, double total, double done);
-    void OnLoginReady(const std::string& uid, const std::string& gameToken, const std::string& callbackInfo);
-    // A game start runs from the login until the game runs or the start failed; its pauses run the
-    // message loop, so clicks and messages arrive meanwhile.
-    bool gameStarting() const { return gameStarting_; }
-    void cancelGameStart() { starter_.cancel(); }
+    void OnLoginReady(const std::string& uid, const std::string& gameToken, const std::string& callbackInfo) {
+        login_.OnLoginReady(uid, gameToken, callbackInfo);
+    }
+    // The game start the login begins; its pauses run the message loop.
+    LoginGate& login() { return login_; }
     // Recomposes the window when what it shows changed; true when it was drawn.
     bool UpdateView();
     void pollUpdater();
@@ -62,7 +63,6 @@ protected:
 private:
     void draw(Gdiplus::Graphics& g, int w, int h);
     void showError(int code);
-    int64_t now() const;
 
     WindowServices services_;
     // Shared with the updater's callback, which may outlive the window and runs on other threads.
@@ -70,10 +70,9 @@ private:
     std::unique_ptr<Gdiplus::Image> bgImage_, processImage_, processBgImage_, closeImage_;
     HICON icon_ = nullptr;
     std::string fontName_ = "Arial";
-    GameStarter starter_{this};
+    LoginGate login_;
     ViewFrame frame_;
     bool framed_ = false;
-    bool gameStarting_ = false;
     unsigned redraws_ = 0;
 };
 

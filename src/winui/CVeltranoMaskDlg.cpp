@@ -9,13 +9,12 @@ using std::min;
 
 #include "config/LauncherConfig.h"
 #include "config/Log.h"
-#include "platform/FileUtils.h"
+#include "window/ViewMath.h"
 
 namespace veltrano {
 
 CVeltranoMaskDlg::CVeltranoMaskDlg(Game_MainDialog* owner, HWND parent) : CBaseDialog(owner, parent) {
-    FileUtils* fu = FileUtils::instance();
-    maskImage_ = loadImage((fu ? fu->launcherDirectory() : std::string()) + "/res/mask.png");
+    maskImage_ = loadImage(skinImagePath("/res/mask.png"));
 }
 
 CVeltranoMaskDlg::~CVeltranoMaskDlg() = default;

@@ -85,6 +85,7 @@ bool Game_MainDialog::OnInitDialog() {
         return false;
     }
     children_.push_back({mainDlg_, nullptr, {0, 0}});
+    closing_.watch(&mainDlg_->login());
 
     RECT main;
     GetWindowRect(mainDlg_->hwnd(), &main);
@@ -170,7 +171,7 @@ void Game_MainDialog::restackChildren() {
 
 void Game_MainDialog::run() {
     MSG msg;
-    while (!loopEnded_) {
+    while (!closing_.loopEnded()) {
         const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
         // WM_QUIT (a started game) ends the loop as the end of the closing does.
         if (got <= 0) break;
@@ -181,43 +182,18 @@ void Game_MainDialog::run() {
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }
-    loopEnded_ = true;
+    closing_.loopStopped();
 }
 
-void Game_MainDialog::OnClose() {
-    if (closing_ || loopEnded_) return;
-    if (mainDlg_ && mainDlg_->gameStarting()) {
-        if (!closeAfterStart_)
-            writeLog("close requested while the game starts: closing once the start ended");
-        closeAfterStart_ = true;
-        mainDlg_->cancelGameStart();
-        return;
-    }
-    closing_ = true;
-    if (services_.sendReport) services_.sendReport(1014, std::string());
-    // Waited in the loop, not by blocking it: the report goes out and the window keeps painting.
-    SetTimer(hwnd_, kCloseTimer, kCloseWaitMs, nullptr);
+void Game_MainDialog::startCloseWait(unsigned milliseconds) {
+    SetTimer(hwnd_, kCloseTimer, milliseconds, nullptr);
 }
 
-void Game_MainDialog::gameStartEnded() {
-    if (!closeAfterStart_) return;
-    closeAfterStart_ = false;
-    OnClose();
-}
-
-void Game_MainDialog::finishClosing() {
+void Game_MainDialog::closeChildren() {
     for (const Child& child : children_) child.close();
-    if (services_.notifyParentClosing) services_.notifyParentClosing();
-    endLoop();
-}
-
-void Game_MainDialog::quit() {
-    endLoop();
 }
 
 void Game_MainDialog::endLoop() {
-    if (loopEnded_) return;
-    loopEnded_ = true;
     // Wakes the loop, which then sees that it has ended.
     PostMessageW(hwnd_, WM_NULL, 0, 0);
 }
@@ -232,7 +208,7 @@ LRESULT Game_MainDialog::handleMessage(UINT message, WPARAM wParam, LPARAM lPara
                 showNextChild();
             } else if (wParam == kCloseTimer) {
                 KillTimer(hwnd_, kCloseTimer);
-                finishClosing();
+                closing_.waitEnded();
             }
             return 0;
         default:

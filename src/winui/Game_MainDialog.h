@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "window/ClosingSequence.h"
 #include "window/WindowServices.h"
 #include "winui/WindowTarget.h"
 
@@ -17,10 +18,9 @@ class CVeltranoDlg;
 class CVeltranoMaskDlg;
 class CWebDialog;
 
-class Game_MainDialog : public WindowTarget {
+class Game_MainDialog : public WindowTarget, public GameStartOwner, private ClosingSequence::Steps {
 public:
     static constexpr UINT kShowStepMs = 100;
-    static constexpr UINT kCloseWaitMs = 2000;
 
     explicit Game_MainDialog(WindowServices services);
     ~Game_MainDialog();
@@ -32,11 +32,10 @@ public:
     // The closing sequence: report 1014, the wait, the children closed, the portal told, loop ended.
     // During a game start it calls the start off if the game has not run yet, and closes once the
     // start has ended (nothing more when the game runs).
-    void OnClose();
-    // The main window's game start has ended.
-    void gameStartEnded();
+    void OnClose() { closing_.requestClose(); }
+    void gameStartEnded() override { closing_.gameStartEnded(); }
     // Ends the loop without the closing sequence (the game started, or a quit request).
-    void quit();
+    void quit() { closing_.quit(); }
     // Moves every child but `skip` to (x, y) plus its offset; returns the number of children.
     int moveChildren(const void* skip, int x, int y);
     // Puts the children above the main window again, in their order.
@@ -45,7 +44,7 @@ public:
     CVeltranoDlg* mainWindow() const { return mainDlg_; }
     CVeltranoMaskDlg* mask() const { return maskDlg_; }
     CWebDialog* webDialog() const { return webDlg_; }
-    bool closing() const { return closing_; }
+    bool closing() const override { return closing_.closing(); }
 
 private:
     // A child of the stack: a skinned window, or the web page.
@@ -61,8 +60,9 @@ private:
     LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
     void createWebDialog(HWND parent, int x, int y);
     void showNextChild();
-    void finishClosing();
-    void endLoop();
+    void startCloseWait(unsigned milliseconds) override;
+    void closeChildren() override;
+    void endLoop() override;
 
     WindowServices services_;
     std::vector<Child> children_;
@@ -70,9 +70,7 @@ private:
     CWebDialog* webDlg_ = nullptr;
     CVeltranoMaskDlg* maskDlg_ = nullptr;
     size_t nextToShow_ = 0;
-    bool closing_ = false;
-    bool closeAfterStart_ = false;
-    bool loopEnded_ = false;
+    ClosingSequence closing_{*this, services_};
 };
 
 }  // namespace veltrano

@@ -86,8 +86,9 @@ int runPortal(const std::string& folder, const std::string& rrggbb) {
     ShowWindow(hwnd, SW_SHOWNOACTIVATE);
     UpdateWindow(hwnd);
     if (!writeWhole(folder + "/window.txt", std::to_string(reinterpret_cast<intptr_t>(hwnd)))) return 3;
-    // Bounded, so a test that never closes the launcher does not leave this program behind.
-    SetTimer(hwnd, 1, 300000, nullptr);
+    // Bounded by the window test's time limit: a test that never closes the launcher does not leave
+    // this program behind, and a slow run, whose waits before the closing may take minutes, keeps it.
+    SetTimer(hwnd, 1, 900000, nullptr);
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
         if (msg.message == WM_TIMER && msg.hwnd == hwnd) return 4;
