@@ -30,6 +30,19 @@ void sleepMs(int ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
+std::mutex& starterPauseMutex() {
+    static std::mutex m;
+    return m;
+}
+std::function<void()>& starterPauseSlot() {
+    static std::function<void()> pause;
+    return pause;
+}
+std::function<void()> starterPause() {
+    std::lock_guard<std::mutex> lock(starterPauseMutex());
+    return starterPauseSlot();
+}
+
 // Archive names this launcher downloaded into its download folder, one a line.
 constexpr const char* kDownloadsRecord = "downloads.txt";
 
@@ -172,18 +185,52 @@ void Updater::start() {
         terminateProcessesByName(LauncherConfig::instance()->game_exe_name());
         sleepMs(200);
         killGameProcess();
+        if (std::function<void()> pause = starterPause()) pause();
         ready->store(true, std::memory_order_release);
     });
+    // The manifest travels meanwhile; its answer waits for the version check proper.
+    m_holdVerAnswer = true;
+    sendVerRequest();
+}
+
+void Updater::setStarterPauseForTesting(std::function<void()> pause) {
+    std::lock_guard<std::mutex> lock(starterPauseMutex());
+    starterPauseSlot() = std::move(pause);
 }
 
 void Updater::downloadVerFile() {
     writeLog("Updater::downloadVerFile");
     sendReport(1007);
     ++m_verTryCount;
+    if (m_holdVerAnswer) {
+        // The first request went out while stale game processes were being ended.
+        m_holdVerAnswer = false;
+        if (m_heldVerAnswer) {
+            VerAnswer answer = std::move(*m_heldVerAnswer);
+            m_heldVerAnswer.reset();
+            onVerFileAnswer(answer);
+        }
+        return;
+    }
+    sendVerRequest();
+}
+
+void Updater::sendVerRequest() {
     HTTPRequest* request = HTTPRequest::create(
         [life = m_life](int state, HTTPRequest* r) {
+            if (state == kCCHTTPRequestStateRunning) return;
             std::lock_guard<std::recursive_mutex> lock(life->mutex);
-            if (life->self) life->self->onVerFileResponse(state, r);
+            Updater* self = life->self;
+            if (self == nullptr) return;
+            if (r == self->m_verRequest) self->m_verRequest = nullptr;
+            VerAnswer answer{state, r->getResponseCode(),
+                             state == kCCHTTPRequestStateCompleted ? r->getResponseData() : std::string(),
+                             r->getErrorCode(), r->getErrorMessage()};
+            if (self->m_holdVerAnswer) {
+                self->m_heldVerAnswer = std::move(answer);
+                return;
+            }
+            self->onVerFileAnswer(answer);
         },
         m_verUrl, kCCHTTPRequestMethodGet);
     request->setConnectTimeout(3);
@@ -193,19 +240,18 @@ void Updater::downloadVerFile() {
     request->start();
 }
 
-void Updater::onVerFileResponse(int state, HTTPRequest* request) {
-    if (state != kCCHTTPRequestStateRunning && request == m_verRequest) m_verRequest = nullptr;
-    if (state == kCCHTTPRequestStateCompleted) {
-        if (request->getResponseCode() != 200) {
+void Updater::onVerFileAnswer(const VerAnswer& answer) {
+    if (answer.state == kCCHTTPRequestStateCompleted) {
+        if (answer.code != 200) {
             // An error page is no manifest; waiting for nothing would stall the run.
-            writeLog("downloadVerFile status:%ld", request->getResponseCode());
+            writeLog("downloadVerFile status:%ld", answer.code);
             retryVerFile();
             return;
         }
-        handleManifest(request->getResponseData());
-    } else if (state == kCCHTTPRequestStateFailed) {
-        writeLog("downloadVerFile errcode:%d %s %d", static_cast<int>(request->getResponseCode()),
-                 request->getErrorMessage().c_str(), request->getErrorCode());
+        handleManifest(answer.body);
+    } else if (answer.state == kCCHTTPRequestStateFailed) {
+        writeLog("downloadVerFile errcode:%d %s %d", static_cast<int>(answer.code),
+                 answer.errorMessage.c_str(), answer.errorCode);
         retryVerFile();
     }
 }

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -53,9 +54,9 @@ public:
     Updater(const Updater&) = delete;
     Updater& operator=(const Updater&) = delete;
 
-    // Begins the run and returns at once: stale game processes are ended on a worker thread, and
-    // the version request starts at the first Scheduler tick after that (or the run has ended at
-    // once on a bad configuration).
+    // Begins the run and returns at once: stale game processes are ended on a worker thread while
+    // the version request travels, and its answer is taken at the first Scheduler tick after that
+    // (or the run has ended at once on a bad configuration).
     void start();
     void downloadVerFile();
     void downloadGame(const std::string& name, int64_t size, const std::string& md5);
@@ -68,6 +69,10 @@ public:
     std::string gameDirectory() const;
     // True once the run has produced its one outcome (Finish/Ok or a code above 1100).
     bool ended() const { return m_ended.load(std::memory_order_acquire); }
+
+    // Called on the starting thread once stale game processes are ended, before the version check
+    // may begin: lets a test hold a run there. Empty by default.
+    static void setStarterPauseForTesting(std::function<void()> pause);
 
     // Manifest response handling; public so that it can be driven without a server.
     void handleManifest(const std::string& body);
@@ -94,7 +99,16 @@ public:
 
 private:
     void notify(UpdaterState state, UpdaterCode code, double a, double b);
-    void onVerFileResponse(int state, HTTPRequest* request);
+    // A finished version request, kept apart from the request, which is gone after its callback.
+    struct VerAnswer {
+        int state = 0;
+        long code = 0;
+        std::string body;
+        int errorCode = 0;
+        std::string errorMessage;
+    };
+    void sendVerRequest();
+    void onVerFileAnswer(const VerAnswer& answer);
     void onGameDownloadEvent(unsigned event, DownloadFile* task);
     void onDecompressEvent(uint32_t kind, uint32_t a, uint32_t b);
     void retryVerFile();
@@ -132,7 +146,10 @@ private:
         Updater* self = nullptr;
     };
     std::shared_ptr<Life> m_life;
-    HTTPRequest* m_verRequest = nullptr;   // until its final callback
+    HTTPRequest* m_verRequest = nullptr;  // until its final callback
+    // The first version request starts with the run; its answer is held until the check begins.
+    bool m_holdVerAnswer = false;
+    std::optional<VerAnswer> m_heldVerAnswer;
     HTTPRequest* m_tailRequest = nullptr;  // the archive's end, for the early extraction
     std::shared_ptr<Early> m_early;
     DownloadFile* m_task = nullptr;  // until its final event

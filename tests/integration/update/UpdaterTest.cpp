@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -320,6 +321,62 @@ TEST_F(UpdaterRun, ExtractionBeginsWhileTheArchiveArrivesAndCountsOnlyAfterItsDi
         for (const auto& [name, bytes] : files) EXPECT_EQ(env.readFile("game/" + name), bytes) << name;
         updaters.clear();
     }
+}
+
+TEST_F(UpdaterRun, TheManifestTravelsWhileStaleGamesAreEndedAndIsReadAfterwards) {
+    makeGameFolder();
+    pack("1.0.7");
+    writeConfig();
+    std::mutex m;
+    std::condition_variable cv;
+    bool paused = false, released = false;
+    Updater::setStarterPauseForTesting([&] {
+        std::unique_lock<std::mutex> lock(m);
+        paused = true;
+        cv.wait(lock, [&] { return released; });
+    });
+    struct Unhook {
+        ~Unhook() { Updater::setStarterPauseForTesting(nullptr); }
+    } unhook;
+    auto release = [&] {
+        {
+            std::lock_guard<std::mutex> lock(m);
+            released = true;
+        }
+        cv.notify_all();
+    };
+    std::vector<Event> events;
+    Updater* updater = fresh();
+    updater->m_callback = [&](Updater::UpdaterState st, Updater::UpdaterCode code, double a, double b) {
+        std::lock_guard<std::mutex> lock(m);
+        events.push_back({st, code, a, b, false});
+    };
+    updater->start();
+    // The answer arrived while the starting thread is held, and waits.
+    const bool answered = pumpUntil([&] {
+        std::lock_guard<std::mutex> lock(m);
+        return paused && server.requestCount("/version.json") == 1 && HTTPRequest::liveCount() == 0;
+    });
+    {
+        std::lock_guard<std::mutex> lock(m);
+        EXPECT_TRUE(events.empty());
+    }
+    EXPECT_EQ(env.readFile("Veltrano.log").find("Updater::downloadVerFile"), std::string::npos);
+    release();
+    ASSERT_TRUE(answered);
+    ASSERT_TRUE(pumpUntil([&] {
+        std::lock_guard<std::mutex> lock(m);
+        return !events.empty() && events.back().code != Updater::Progress;
+    }));
+    {
+        std::lock_guard<std::mutex> lock(m);
+        EXPECT_EQ(events.back().state, Updater::Finish);
+    }
+    EXPECT_EQ(server.requestCount("/version.json"), 1);
+    const std::string log = env.readFile("Veltrano.log");
+    EXPECT_LT(log.find("killGameProcess"), log.find("Updater::downloadVerFile"));
+    EXPECT_EQ(env.readFile("game/version"), "1.0.7");
+    updaters.clear();
 }
 
 TEST_F(UpdaterRun, ManifestHandlingEndsTheRunOnce) {
