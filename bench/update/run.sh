@@ -7,11 +7,13 @@
 #
 # The figures mean something only on an otherwise idle machine: run it with nothing else running.
 #
-#   bench/update/run.sh [--build DIR] [--size-mib N] [--runs N] [--keep]
+#   bench/update/run.sh [--build DIR] [--size-mib N] [--runs N] [--limit-rate RATE] [--keep]
 #
 # --build     build folder holding tools/veltrano-update and tools/veltrano-pack (default: build)
 # --size-mib  size of the generated game (default: 1024)
 # --runs      measured runs of each side (default: 5; fewer give no meaningful spread)
+# --limit-rate  nginx's limit for each connection (e.g. 8m): a download bound by the network, as a
+#             player's is, rather than by the machine (both sides use ten connections)
 # --keep      keep the generated data (it lives in BUILD/bench-update and is deleted otherwise)
 #
 # With a windowed build it also runs bench_update_stall once: the longest gap between ticks of the
@@ -27,13 +29,15 @@ build="$repo/build"
 size_mib=1024
 runs=5
 keep=0
+limit_rate=""
 while [ $# -gt 0 ]; do
     case "$1" in
         --build) build=$(cd "$2" && pwd); shift 2 ;;
         --size-mib) size_mib=$2; shift 2 ;;
         --runs) runs=$2; shift 2 ;;
+        --limit-rate) limit_rate=$2; shift 2 ;;
         --keep) keep=1; shift ;;
-        -h|--help) sed -n '2,22p' "$0"; exit 0 ;;
+        -h|--help) sed -n '2,24p' "$0"; exit 0 ;;
         *) echo "unknown argument $1" >&2; exit 1 ;;
     esac
 done
@@ -117,6 +121,7 @@ http {
     uwsgi_temp_path $work/nginx/uwsgi;
     scgi_temp_path $work/nginx/scgi;
     sendfile on;
+    ${limit_rate:+limit_rate $limit_rate;}
     server {
         listen 127.0.0.1:$port;
         root $work/www;
@@ -228,6 +233,7 @@ ours=$(median "${ours_total[@]}")
 tools=$(median "${tools_total[@]}")
 ratio=$(echo "$ours / $tools" | bc -l)
 printf '\narchive                       %s MiB, %s entries, %s runs per side, alternating\n' "$((zip_bytes >> 20))" "$entries" "$runs"
+[ -z "$limit_rate" ] || printf 'served at                     %s per connection\n' "$limit_rate"
 printf 'veltrano-update (median)      %.2f s  (spread %s s)  peak RSS %d MiB\n' "$ours" "$(spread "${ours_total[@]}")" "$((mem_ours / 1024))"
 printf '  manifest %.2f  download %.2f  digest after the last byte %.2f  extraction %.2f  exchange+finish %.2f (medians, s)\n' \
     "$(median "${ours_manifest[@]}")" "$(median "${ours_download[@]}")" "$(median "${ours_digest[@]}")" \
