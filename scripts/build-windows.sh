@@ -105,7 +105,7 @@ if [ ! -f "$prefix/lib/libcurl.a" ]; then
   # Its warnings would flood the log: they are kept, and shown when the build fails.
   if ! CC=gcc-posix CFLAGS=-O2 CPPFLAGS="-DCURL_STATICLIB ${disabled[*]/#/-DCURL_DISABLE_}" \
     make -s -j"$jobs" -C "$src/lib" -f Makefile.mk CFG=-zlib-schannel-sspi-ipv6 CROSSPREFIX="$triple-" \
-    ZLIB_PATH=/usr/$triple OBJ_DIR="$out/$triple" libcurl_a_LIBRARY="$out/libcurl.a" "$out/libcurl.a" \
+    ZLIB_PATH="/usr/$triple" OBJ_DIR="$out/$triple" libcurl_a_LIBRARY="$out/libcurl.a" "$out/libcurl.a" \
     >"$out/build.log" 2>&1; then
     cat "$out/build.log" >&2
     echo "libcurl did not build for $triple" >&2
