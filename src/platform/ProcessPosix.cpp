@@ -6,6 +6,8 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -219,6 +221,15 @@ std::string findParentProcessExeName() {
     long ppid = 0;
     if (!(fields >> state >> ppid) || ppid <= 0) return "";
     return describeProcess(static_cast<ProcessId>(ppid)).exeName;
+}
+
+bool lowerCurrentThreadPriority() {
+    // On Linux a nice value belongs to a thread, addressed by its own id.
+    const id_t thread = static_cast<id_t>(::syscall(SYS_gettid));
+    errno = 0;
+    const int current = ::getpriority(PRIO_PROCESS, thread);
+    if (current == -1 && errno != 0) return false;
+    return ::setpriority(PRIO_PROCESS, thread, std::min(current + 5, 19)) == 0;
 }
 
 }  // namespace veltrano

@@ -164,4 +164,8 @@ std::string findParentProcessExeName() {
     return name;
 }
 
+bool lowerCurrentThreadPriority() {
+    return SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL) != 0;
+}
+
 }  // namespace veltrano

@@ -14,6 +14,7 @@
 
 #include "config/Log.h"
 #include "platform/File.h"
+#include "platform/Process.h"
 
 namespace veltrano {
 
@@ -493,6 +494,8 @@ bool extractArchive(const Archive& archive, const std::string& dest, const Unzip
         return false;
     };
     auto work = [&] {
+        // Extraction beside a download takes only what the transfers and the window leave.
+        if (arriving != nullptr) lowerCurrentThreadPriority();
         std::vector<char> scratch;
         uint32_t index = 0;
         while (!stopped() && take(&index)) {

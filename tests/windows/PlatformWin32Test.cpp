@@ -175,6 +175,17 @@ TEST_F(WindowsPlatformTest, PositionalFilesReachOffsetsBeyondFourGigabytes) {
     EXPECT_FALSE(reader.openForReading(root)) << "a folder is no file";
 }
 
+TEST(WindowsThreadPriority, OnlyTheCallingThreadYields) {
+    const int before = GetThreadPriority(GetCurrentThread());
+    int inside = before;
+    std::thread([&] {
+        ASSERT_TRUE(lowerCurrentThreadPriority());
+        inside = GetThreadPriority(GetCurrentThread());
+    }).join();
+    EXPECT_LT(inside, before);
+    EXPECT_EQ(GetThreadPriority(GetCurrentThread()), before);
+}
+
 TEST_F(WindowsPlatformTest, ASecondInstanceIsRefusedByTheNamedMutex) {
     SingleInstance first;
     ASSERT_TRUE(first.acquire());

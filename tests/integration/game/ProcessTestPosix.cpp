@@ -1,6 +1,8 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -72,6 +74,19 @@ TEST_F(GameProcesses, EndsEverySameNamedProcessButNotOtherCase) {
 
     EXPECT_FALSE(killGameProcess());
     EXPECT_NE(env.readFile("Veltrano.log").find("killGameProcess:\r\n"), std::string::npos);
+}
+
+TEST(ThreadPriority, OnlyTheCallingThreadYields) {
+    auto nice = [] { return ::getpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid))); };
+    const int before = nice();
+    int inside = before;
+    std::thread([&] {
+        ASSERT_TRUE(lowerCurrentThreadPriority());
+        inside = nice();
+    }).join();
+    EXPECT_GT(inside, before);
+    EXPECT_EQ(nice(), before);
+    EXPECT_EQ(::getpriority(PRIO_PROCESS, static_cast<id_t>(::getpid())), before);
 }
 
 TEST_F(GameProcesses, NothingMatchesAnEmptyName) {
