@@ -229,7 +229,7 @@ bool lowerCurrentThreadPriority() {
     errno = 0;
     const int current = ::getpriority(PRIO_PROCESS, thread);
     if (current == -1 && errno != 0) return false;
-    return ::setpriority(PRIO_PROCESS, thread, std::min(current + 5, 19)) == 0;
+    return ::setpriority(PRIO_PROCESS, thread, std::min(current + 10, 19)) == 0;
 }
 
 }  // namespace veltrano
