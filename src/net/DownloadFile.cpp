@@ -16,6 +16,7 @@
 #include "net/Scheduler.h"
 #include "platform/File.h"
 #include "platform/PositionalFile.h"
+#include "platform/Process.h"
 #include "util/Encoding.h"
 
 namespace veltrano {
@@ -230,6 +231,7 @@ bool DownloadFile::Shared::prepare() {
 }
 
 void DownloadFile::Shared::run() {
+    lowerCurrentThreadPriority();  // hashing is background work, as the transfers are
     if (!prepare()) {
         prepared.store(-1, std::memory_order_release);
         return;

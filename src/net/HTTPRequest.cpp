@@ -15,6 +15,7 @@
 #include "net/Scheduler.h"
 #include "platform/File.h"
 #include "platform/FileUtils.h"
+#include "platform/Process.h"
 
 namespace veltrano {
 
@@ -200,6 +201,8 @@ std::string HTTPRequest::encodePostFields(CURL* handle, const std::map<std::stri
 }
 
 void HTTPRequest::run() {
+    // Transfers are background work: the window's thread comes first.
+    lowerCurrentThreadPriority();
     CURL* h = handle_;
     if (!h) {
         errorCode_ = CURLE_FAILED_INIT;

@@ -52,8 +52,8 @@ bool startProcess(const std::string& commandLine, const std::string& workingDire
 // when it cannot be found.
 std::string findParentProcessExeName();
 
-// The calling thread yields to the process's other threads from now on: background work that must
-// not slow the window or a transfer. False when the system refused.
-bool lowerCurrentThreadPriority();
+// The calling thread yields from now on: background work that must not slow the window. Each level
+// yields more (five nice steps on Linux, one priority step on Windows). False when refused.
+bool lowerCurrentThreadPriority(int levels = 1);
 
 }  // namespace veltrano

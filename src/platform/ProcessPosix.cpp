@@ -223,13 +223,13 @@ std::string findParentProcessExeName() {
     return describeProcess(static_cast<ProcessId>(ppid)).exeName;
 }
 
-bool lowerCurrentThreadPriority() {
+bool lowerCurrentThreadPriority(int levels) {
     // On Linux a nice value belongs to a thread, addressed by its own id.
     const id_t thread = static_cast<id_t>(::syscall(SYS_gettid));
     errno = 0;
     const int current = ::getpriority(PRIO_PROCESS, thread);
     if (current == -1 && errno != 0) return false;
-    return ::setpriority(PRIO_PROCESS, thread, std::min(current + 10, 19)) == 0;
+    return ::setpriority(PRIO_PROCESS, thread, std::min(current + 5 * levels, 19)) == 0;
 }
 
 }  // namespace veltrano

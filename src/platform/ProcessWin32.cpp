@@ -164,8 +164,9 @@ std::string findParentProcessExeName() {
     return name;
 }
 
-bool lowerCurrentThreadPriority() {
-    return SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL) != 0;
+bool lowerCurrentThreadPriority(int levels) {
+    return SetThreadPriority(GetCurrentThread(),
+                             levels >= 2 ? THREAD_PRIORITY_LOWEST : THREAD_PRIORITY_BELOW_NORMAL) != 0;
 }
 
 }  // namespace veltrano

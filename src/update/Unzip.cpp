@@ -495,7 +495,7 @@ bool extractArchive(const Archive& archive, const std::string& dest, const Unzip
     };
     auto work = [&] {
         // Extraction beside a download takes only what the transfers and the window leave.
-        if (arriving != nullptr) lowerCurrentThreadPriority();
+        if (arriving != nullptr) lowerCurrentThreadPriority(2);
         std::vector<char> scratch;
         uint32_t index = 0;
         while (!stopped() && take(&index)) {
