@@ -14,9 +14,7 @@
 
 #include "config/Log.h"
 #include "platform/File.h"
-#include "platform/FileUtils.h"
 #include "platform/Process.h"
-#include "update/FlushBehind.h"
 
 namespace veltrano {
 
@@ -27,9 +25,6 @@ constexpr int kCrcError = -105;    // the zip reader's code for a checksum misma
 constexpr int kBadArchive = -103;  // and for a damaged record
 constexpr size_t kEndRecordSize = 22;
 constexpr size_t kMaxComment = 0xffff;
-// Small enough that the flush before the exchange waits for little, large enough that a slow disk
-// is not asked to flush for every few files.
-constexpr uint64_t kFlushStep = 64ull << 20;
 
 uint16_t le16(const unsigned char* p) {
     return static_cast<uint16_t>(p[0] | (p[1] << 8));
@@ -470,9 +465,6 @@ bool extractArchive(const Archive& archive, const std::string& dest, const Unzip
     auto stopped = [&] {
         return failed.load(std::memory_order_relaxed) || (stop != nullptr && stop->load());
     };
-    FlushBehind flusher(kFlushStep, [dest] {
-        if (FileUtils* files = FileUtils::instance()) files->syncFileSystem(dest);
-    });
     std::atomic<size_t> next{0};
     std::mutex queueMutex;  // guards files while they arrive
     // The next entry to extract, or false when none is left (or the extraction stops).
@@ -511,7 +503,6 @@ bool extractArchive(const Archive& archive, const std::string& dest, const Unzip
                 failed.store(true);
                 return;
             }
-            flusher.wrote(entries[index].size);
             report();
         }
     };
