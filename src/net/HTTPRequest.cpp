@@ -139,7 +139,7 @@ bool HTTPRequest::start() {
         if (sink_) {
             curl_easy_setopt(handle_, CURLOPT_WRITEFUNCTION, &HTTPRequest::toSink);
             curl_easy_setopt(handle_, CURLOPT_WRITEDATA, this);
-            // Larger pieces per call: fewer writes contending for the one archive file.
+            // Larger pieces per call: fewer writes into a sink that parallel transfers may share.
             curl_easy_setopt(handle_, CURLOPT_BUFFERSIZE, 256L << 10);
         } else if (writesToFile_) {
             curl_easy_setopt(handle_, CURLOPT_WRITEFUNCTION, &HTTPRequest::writeToFile);
